@@ -1,0 +1,28 @@
+#include "correction/error.h"
+
+namespace velmora {
+
+const char* ErrorKindName(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::Overflow:
+            return "Overflow";
+        case ErrorKind::SubscriptOutOfRange:
+            return "Subscript out of range";
+        case ErrorKind::TypeMismatch:
+            return "Type mismatch";
+        case ErrorKind::FloatingPoint:
+            return "Floating-point error";
+        case ErrorKind::File:
+            return "File error";
+        case ErrorKind::Picture:
+            return "Picture error";
+    }
+    return "Error";
+}
+
+Error::Error(ErrorKind kind, const std::string& cause)
+    : std::runtime_error(std::string(ErrorKindName(kind)) + ": " + cause),
+      kind_(kind),
+      cause_(cause) {}
+
+}  // namespace velmora

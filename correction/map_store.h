@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+#include "correction/correction_map.h"
+
+namespace velmora {
+
+// The store's name, relative: it lies in the process's current directory at each call.
+inline constexpr char kMapFileName[] = "data.dat";
+
+// Restores `map` from `file`: the first 5,760,000 bytes, row after row of 4800, no header.
+// Returns false, touching nothing, when no regular file of that name exists. A file that cannot
+// be read, or is shorter than a map, raises ErrorKind::File and leaves `map` as it was.
+bool LoadCorrectionMap(CorrectionMap& map, const std::filesystem::path& file = kMapFileName);
+
+// Writes one chunk of the map to an open descriptor, like POSIX write(): returns the number of
+// bytes written, or -1 with errno set. Tests pass their own to make a save fail part-way.
+using ChunkWriter = std::function<long(int fd, const std::uint8_t* bytes, std::size_t count)>;
+
+// Stores all 5,760,000 cells in `file`. The map goes to a temporary file beside it that is
+// flushed to disk and then renamed over `file`, so a save that fails at any point leaves the old
+// file whole and raises ErrorKind::File. A read-only `file` is refused, as writing it would be.
+void SaveCorrectionMap(const CorrectionMap& map, const std::filesystem::path& file = kMapFileName,
+                       const ChunkWriter& writeChunk = {});
+
+}  // namespace velmora

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "correction/correction_map.h"
+#include "correction/error.h"
+#include "correction/pixel_bytes.h"
+
+namespace velmora::testing {
+
+inline PixelBytes MakePixels(std::int32_t w, std::int32_t h, std::uint8_t value = 0) {
+    PixelBytes pixels;
+    pixels.Recreate(w, h);
+    std::fill(pixels.data(), pixels.data() + pixels.size(), value);
+    return pixels;
+}
+
+inline PixelBytes RandomPixels(std::mt19937& rng, std::int32_t w, std::int32_t h) {
+    PixelBytes pixels;
+    pixels.Recreate(w, h);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels.data()[i] = std::uint8_t(byte(rng));
+    return pixels;
+}
+
+inline void FillRandom(std::mt19937& rng, CorrectionMap& map, int largest) {
+    std::uniform_int_distribution<int> cell(0, largest);
+    for (std::size_t i = 0; i < kMapBytes; ++i)
+        map.data()[i] = std::uint8_t(cell(rng));
+}
+
+// Runs `action` and returns the kind of the velmora::Error it raised; fails the test otherwise.
+template <typename Action>
+ErrorKind KindOf(Action&& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "no error was raised";
+    return ErrorKind::Overflow;
+}
+
+// A fresh, empty folder that is removed again with everything in it.
+class TemporaryFolder {
+  public:
+    TemporaryFolder() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("velmora-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TemporaryFolder() {
+        std::error_code ec;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace velmora::testing
