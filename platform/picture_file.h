@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <cstdint>
+
+#include "platform/bitmap.h"
+
+namespace velmora {
+
+// A decoded picture file: the bitmap of the byte model and its size in HIMETRIC units
+// (hundredths of a millimetre) at the resolution the file records, 96 dpi where it records none.
+struct LoadedPicture {
+    Bitmap bitmap;
+    std::int32_t widthHimetric = 0;
+    std::int32_t heightHimetric = 0;
+};
+
+// Decodes any picture Qt reads into 24-bit B, G, R rows; grayscale, palette and alpha pictures
+// too (alpha is dropped). The EXIF orientation is not applied: a correction map is measured in
+// the camera's own frame. Raises ErrorKind::Picture naming the file and the reader's reason,
+// also for a picture beyond Qt's allocation limit.
+LoadedPicture LoadPictureFile(const QString& path);
+
+// Writes the picture's pixels as a 24-bit BMP at exactly `path` (no extension is added). The
+// file is written beside its target and renamed over it, so a failed save leaves an existing
+// file whole. Raises ErrorKind::File naming the file and the reason.
+void SavePictureAsBitmapFile(const Bitmap& picture, const QString& path);
+
+// The picture's pixels as an image to show or encode; the filler byte of odd-width rows is
+// no pixel and is left out.
+QImage BitmapToImage(const Bitmap& picture);
+Bitmap ImageToBitmap(const QImage& image);
+
+}  // namespace velmora
