@@ -1,6 +1,7 @@
 #include "platform/picture_file.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
@@ -12,7 +13,9 @@
 namespace velmora {
 namespace {
 
-QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
 // HIMETRIC units of `pixels` at the file's resolution. Qt gives an image the process's default
 // resolution when the file records none; that case is taken as 96 dpi.
@@ -56,13 +59,21 @@ QImage BitmapToImage(const Bitmap& picture) {
 }
 
 LoadedPicture LoadPictureFile(const QString& path) {
-    QImageReader reader(path);
+    // Opened here, not handed to QImageReader by name: for a name that does not exist the reader
+    // tries the name with each image suffix added, so "a" would load "a.bmp" instead of failing.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw Error(
+            ErrorKind::Picture,
+            QString("cannot load %1: %2").arg(Native(path), file.errorString()).toStdString());
+    }
+    QImageReader reader(&file);
     reader.setAutoTransform(false);
     QImage image = reader.read();
     if (image.isNull()) {
-        throw Error(ErrorKind::Picture, QString("cannot load %1: %2")
-                                            .arg(Native(path), reader.errorString())
-                                            .toStdString());
+        throw Error(
+            ErrorKind::Picture,
+            QString("cannot load %1: %2").arg(Native(path), reader.errorString()).toStdString());
     }
     const int defaultDotsPerMeterX = QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
     const int defaultDotsPerMeterY = QImage(1, 1, QImage::Format_Mono).dotsPerMeterY();
@@ -73,9 +84,10 @@ LoadedPicture LoadPictureFile(const QString& path) {
             Himetric(image.height(), image.dotsPerMeterY(), defaultDotsPerMeterY);
         return loaded;
     } catch (const Error& error) {
-        throw Error(ErrorKind::Picture, QString("cannot load %1: %2")
-                                            .arg(Native(path), QString::fromStdString(error.cause()))
-                                            .toStdString());
+        throw Error(ErrorKind::Picture,
+                    QString("cannot load %1: %2")
+                        .arg(Native(path), QString::fromStdString(error.cause()))
+                        .toStdString());
     }
 }
 
