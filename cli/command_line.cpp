@@ -1,0 +1,207 @@
+#include "cli/command_line.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QThread>
+#include <algorithm>
+
+namespace velmora {
+namespace {
+
+const char kDescription[] =
+    "Evens out vignetting with a correction map measured once from a reference picture.\n"
+    "\n"
+    "Commands:\n"
+    "  tune     measure the correction map from a reference picture and store it\n"
+    "  filter   add the stored map onto pictures and save each one as a BMP file\n"
+    "\n"
+    "Run 'velmora-cli COMMAND --help' for the options of a command.";
+
+const char kTuneDescription[] =
+    "Measures the correction map from REFERENCE against its centre pixel and stores it.\n"
+    "Cells outside the reference's area keep what the map file held.";
+
+const char kFilterDescription[] =
+    "Adds the stored correction map onto each INPUT and writes the result as a BMP file:\n"
+    "INPUT.bmp beside each input, or the file or folder given.";
+
+QCommandLineOption MapOption() {
+    return QCommandLineOption("map",
+                              "Correction map file (default: data.dat in the current folder).",
+                              "FILE", "data.dat");
+}
+
+CommandLine UsageError(const QString& command, const QString& text) {
+    CommandLine result;
+    result.action = CommandLine::Action::UsageError;
+    result.command = command;
+    result.text = text;
+    return result;
+}
+
+CommandLine Help(const QString& command, QString text) {
+    // Qt names the program by the path it was started with; the help names it as it is known.
+    const QString started = QCoreApplication::arguments().value(0);
+    if (!started.isEmpty() && text.startsWith("Usage: " + started)) {
+        text.replace(7, started.size(), QCoreApplication::applicationName());
+    }
+    CommandLine result;
+    result.action = CommandLine::Action::ShowHelp;
+    result.command = command;
+    result.text = text;
+    return result;
+}
+
+CommandLine ParseTune(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kTuneDescription);
+    parser.addHelpOption();
+    const QCommandLineOption map = MapOption();
+    const QCommandLineOption preview(
+        "preview", "Also write the map's picture (the preview) as BMP.", "OUT.bmp");
+    parser.addOptions({map, preview});
+    parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
+    parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
+
+    if (!parser.parse(arguments)) return UsageError("tune", parser.errorText());
+    if (parser.isSet("help")) return Help("tune", parser.helpText());
+    const QStringList positional = parser.positionalArguments().mid(1);
+    if (positional.isEmpty()) return UsageError("tune", "no REFERENCE picture is given.");
+    if (positional.size() > 1) {
+        return UsageError("tune", "one REFERENCE picture is tuned at a time; also given: " +
+                                      positional.mid(1).join(' '));
+    }
+
+    CommandLine result;
+    result.action = CommandLine::Action::Tune;
+    result.command = "tune";
+    result.tune.reference = positional.front();
+    result.tune.mapFile = parser.value(map);
+    if (parser.isSet(preview)) {
+        result.tune.previewFile = parser.value(preview);
+        if (result.tune.previewFile.isEmpty()) return UsageError("tune", "--preview needs a file.");
+    }
+    if (result.tune.reference.isEmpty()) return UsageError("tune", "the REFERENCE name is empty.");
+    if (result.tune.mapFile.isEmpty()) return UsageError("tune", "--map needs a file.");
+    return result;
+}
+
+CommandLine ParseFilter(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kFilterDescription);
+    parser.addHelpOption();
+    const QCommandLineOption map = MapOption();
+    const QCommandLineOption mode(
+        "mode",
+        "plain: sums above 255 are cut to 255 (default); offset: every sum is shifted down by "
+        "the strength's share of the brightest sum's excess; scale: every sum is scaled so that "
+        "the point the strength sets lands on 255.",
+        "plain|offset|scale", "plain");
+    const QCommandLineOption strength(
+        "strength",
+        "Share of the brightest sum's excess over 255, in percent, for offset and "
+        "scale (default 30; '.' as the decimal point).",
+        "PERCENT", "30");
+    const QCommandLineOption output({"o", "output"}, "Write the one INPUT's result to FILE.",
+                                    "FILE");
+    const QCommandLineOption outputDir({"d", "output-dir"},
+                                       "Write each result to DIR/<input file name>.bmp.", "DIR");
+    const QCommandLineOption jobs(
+        {"j", "jobs"}, "Pictures in flight at once (default: one per processor core).", "N");
+    const QCommandLineOption quiet({"q", "quiet"}, "Print only failures.");
+    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet});
+    parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
+    parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
+
+    if (!parser.parse(arguments)) return UsageError("filter", parser.errorText());
+    if (parser.isSet("help")) return Help("filter", parser.helpText());
+
+    CommandLine result;
+    result.action = CommandLine::Action::Filter;
+    result.command = "filter";
+    FilterOptions& options = result.filter;
+    options.inputs = parser.positionalArguments().mid(1);
+    options.mapFile = parser.value(map);
+    options.strength = parser.value(strength);
+    options.outputFile = parser.value(output);
+    options.outputFolder = parser.value(outputDir);
+    options.quiet = parser.isSet(quiet);
+
+    const QString modeName = parser.value(mode);
+    if (modeName == "plain") {
+        options.mode = FilterMode::PlainAdd;
+    } else if (modeName == "offset") {
+        options.mode = FilterMode::PeakOffset;
+    } else if (modeName == "scale") {
+        options.mode = FilterMode::PeakScale;
+    } else {
+        return UsageError("filter",
+                          "unknown --mode \"" + modeName + "\"; use plain, offset or scale.");
+    }
+
+    options.jobs = QThread::idealThreadCount();
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        options.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || options.jobs < 1) {
+            return UsageError("filter", "--jobs needs a whole number of at least 1, not \"" +
+                                            parser.value(jobs) + "\".");
+        }
+    }
+    options.jobs = std::max(options.jobs, 1);
+
+    if (options.inputs.isEmpty()) return UsageError("filter", "no INPUT picture is given.");
+    if (options.inputs.contains(QString())) return UsageError("filter", "an INPUT name is empty.");
+    if (options.mapFile.isEmpty()) return UsageError("filter", "--map needs a file.");
+    if (parser.isSet(output) && parser.isSet(outputDir)) {
+        return UsageError("filter", "--output and --output-dir cannot be used together.");
+    }
+    if (parser.isSet(output) && options.outputFile.isEmpty()) {
+        return UsageError("filter", "--output needs a file.");
+    }
+    if (parser.isSet(outputDir) && options.outputFolder.isEmpty()) {
+        return UsageError("filter", "--output-dir needs a folder.");
+    }
+    if (!options.outputFile.isEmpty() && options.inputs.size() > 1) {
+        return UsageError("filter", "--output names one file, but " +
+                                        QString::number(options.inputs.size()) +
+                                        " inputs are given; use --output-dir.");
+    }
+    return result;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument("command", "tune or filter.", "COMMAND");
+    // Everything after the command belongs to the command's own parser.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+
+    if (!parser.parse(arguments)) return UsageError({}, parser.errorText());
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(version)) {
+        CommandLine result;
+        result.action = CommandLine::Action::ShowVersion;
+        result.text =
+            QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion();
+        return result;
+    }
+    if (positional.isEmpty()) {
+        if (parser.isSet(help)) return Help({}, parser.helpText());
+        return UsageError({}, "no command is given; use tune or filter.");
+    }
+
+    QStringList commandArguments{arguments.value(0)};
+    commandArguments += positional;
+    if (parser.isSet(help)) commandArguments += "--help";
+    const QString command = positional.front();
+    if (command == "tune") return ParseTune(commandArguments);
+    if (command == "filter") return ParseFilter(commandArguments);
+    return UsageError({}, "unknown command \"" + command + "\"; use tune or filter.");
+}
+
+}  // namespace velmora

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <cstdio>
+
+namespace velmora {
+
+// Writes `line` and a line break to `stream` in the locale's encoding, and flushes it.
+void WriteLine(std::FILE* stream, const QString& line);
+
+// "velmora-cli: <message>" on stderr.
+void ReportProblem(const QString& message);
+
+// "velmora-cli: <message>" and a pointer to the command's help, on stderr.
+void ReportUsageError(const QString& message, const QString& command);
+
+}  // namespace velmora

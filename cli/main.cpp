@@ -1,0 +1,29 @@
+#include <QCoreApplication>
+
+#include "cli/command_line.h"
+#include "cli/console.h"
+#include "cli/filter_command.h"
+#include "cli/tune_command.h"
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName("velmora-cli");
+    QCoreApplication::setApplicationVersion(VELMORA_VERSION);
+
+    using velmora::CommandLine;
+    const CommandLine command = velmora::ParseCommandLine(QCoreApplication::arguments());
+    switch (command.action) {
+        case CommandLine::Action::ShowHelp:
+        case CommandLine::Action::ShowVersion:
+            velmora::WriteLine(stdout, command.text.trimmed());
+            return velmora::kAllDone;
+        case CommandLine::Action::Tune:
+            return velmora::RunTuneCommand(command.tune);
+        case CommandLine::Action::Filter:
+            return velmora::RunFilterCommand(command.filter);
+        case CommandLine::Action::UsageError:
+            break;
+    }
+    velmora::ReportUsageError(command.text, command.command);
+    return velmora::kUsageError;
+}

@@ -1,0 +1,86 @@
+#include "cli/output_plan.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+namespace velmora {
+namespace {
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QString OutputFor(const QString& input, const QString& outputFile, const QString& outputFolder) {
+    if (!outputFile.isEmpty()) return outputFile;
+    if (!outputFolder.isEmpty()) {
+        return QDir(outputFolder).filePath(QFileInfo(input).fileName() + ".bmp");
+    }
+    return input + ".bmp";
+}
+
+}  // namespace
+
+QString FileIdentity(const QString& path) {
+    // An existing file is known by its inode, which every link to it shares.
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0) {
+        return QString("inode %1:%2").arg(status.st_dev).arg(status.st_ino);
+    }
+    // A file still to be written is known by its folder, resolved, and its own name.
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty()) return "path " + QDir::cleanPath(info.absoluteFilePath());
+    return "path " + QDir(folder).filePath(info.fileName());
+}
+
+OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
+                       const QString& outputFolder, const QString& mapFile) {
+    OutputPlan plan;
+    if (!outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
+        plan.refusal = "the output folder " + Native(outputFolder) + " does not exist.";
+        return plan;
+    }
+
+    QHash<QString, QString> inputByIdentity;
+    for (const QString& input : inputs)
+        inputByIdentity.insert(FileIdentity(input), input);
+    const QString mapIdentity = FileIdentity(mapFile);
+
+    QHash<QString, QString> inputByOutput;
+    for (const QString& input : inputs) {
+        const QString output = OutputFor(input, outputFile, outputFolder);
+        const QString identity = FileIdentity(output);
+        if (const auto same = inputByIdentity.constFind(identity);
+            same != inputByIdentity.constEnd()) {
+            plan.refusal = "the output " + Native(output) + " of " + Native(input) +
+                           " is the input " + Native(same.value()) +
+                           "; an input is never overwritten.";
+            return plan;
+        }
+        if (identity == mapIdentity) {
+            plan.refusal = "the output " + Native(output) + " of " + Native(input) +
+                           " is the correction map " + Native(mapFile) + ".";
+            return plan;
+        }
+        if (QFileInfo(output).isDir()) {
+            plan.refusal =
+                "the output " + Native(output) + " of " + Native(input) + " is a folder.";
+            return plan;
+        }
+        if (const auto earlier = inputByOutput.constFind(identity);
+            earlier != inputByOutput.constEnd()) {
+            plan.refusal = Native(earlier.value()) + " and " + Native(input) +
+                           " would both be written to " + Native(output) + ".";
+            return plan;
+        }
+        inputByOutput.insert(identity, input);
+        plan.pictures.push_back({input, output});
+    }
+    return plan;
+}
+
+}  // namespace velmora

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace velmora {
+
+struct PlannedPicture {
+    QString input;
+    QString output;
+};
+
+struct OutputPlan {
+    std::vector<PlannedPicture> pictures;  // in the order of the inputs
+    QString refusal;                       // empty when the plan can be carried out
+};
+
+// Where each input's result goes: `outputFile` (for a single input), else
+// `outputFolder`/<input file name>.bmp, else the input's own name followed by ".bmp".
+//
+// Nothing may be lost, so the plan is refused, with the reason, before any picture is read when
+// an output is an input or the map file, an output is a folder, two inputs would be written to
+// one output, or the output folder is missing. Names are compared as the files they reach:
+// through symbolic links, hard links, "..", and relative or absolute spellings alike.
+OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
+                       const QString& outputFolder, const QString& mapFile);
+
+// A key that two names share exactly when they reach the same file, existing or not yet.
+QString FileIdentity(const QString& path);
+
+}  // namespace velmora

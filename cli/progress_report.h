@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace velmora {
+
+// The batch's account to the user, safe to call from every worker thread at once.
+//   live:      one line, redrawn in place: done/total, pictures per second, time left
+//   finalLine: "N done, M failed, in T s" at the end
+// A failure is always reported, on a line of its own above the live line.
+class ProgressReport {
+  public:
+    ProgressReport(int total, bool live, bool finalLine, std::FILE* stream);
+
+    void Succeeded();
+    void Failed(const QString& message);
+    // Ends the live line and writes the final line.
+    void Finish();
+
+    int done() const;
+    int failed() const;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    QString LiveLine(Clock::time_point now) const;
+    void Redraw(bool force);
+    void ClearLiveLine();
+
+    const int total_;
+    const bool live_;
+    const bool finalLine_;
+    std::FILE* const stream_;
+    const Clock::time_point start_ = Clock::now();
+    mutable std::mutex mutex_;
+    int done_ = 0;
+    int failed_ = 0;
+    Clock::time_point lastDrawn_{};
+    bool lineShown_ = false;
+};
+
+}  // namespace velmora

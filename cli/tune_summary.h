@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "correction/correction_map.h"
+#include "correction/pixel_bytes.h"
+#include "correction/tuning.h"
+
+namespace velmora {
+
+// What a tuning measured, for the user to judge the reference by.
+struct TuneSummary {
+    std::int32_t widthBytes = 0;
+    std::int32_t rows = 0;
+    ReferenceGroup reference;
+    std::array<std::uint8_t, 3> largestCorrection{};  // per lane, over the picture's area
+    double nonZeroShare = 0;    // share of the area's three-byte groups with any correction
+    int clippedNearCentre = 0;  // bytes at 255 within kCentreReach groups and rows of the centre
+};
+
+// How far around the reference group a byte at 255 still counts as "near the centre".
+inline constexpr std::int32_t kCentreReach = 8;
+
+// `pixels` is the reference as read in, `map` the map after tuning it.
+TuneSummary SummarizeTuning(const PixelBytes& pixels, const ReferenceGroup& reference,
+                            const CorrectionMap& map);
+
+// The summary as lines for the user; `widthPixels` is the picture's own width.
+QString FormatTuneSummary(const TuneSummary& summary, std::int32_t widthPixels);
+
+}  // namespace velmora
