@@ -3,9 +3,11 @@
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/filter_command.h"
+#include "cli/picture_memory.h"
 #include "cli/tune_command.h"
 
 int main(int argc, char* argv[]) {
+    velmora::ReusePictureBuffers();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("velmora-cli");
     QCoreApplication::setApplicationVersion(VELMORA_VERSION);
