@@ -62,7 +62,7 @@ QString FormatTuneSummary(const TuneSummary& summary, std::int32_t widthPixels) 
                 .arg(summary.nonZeroShare * 100.0, 0, 'f', 1);
     if (summary.clippedNearCentre > 0) {
         text += QString(
-                    "Warning: %1 bytes near the centre are at 255. A clipped reference "
+                    "Warning: %1 of the bytes near the centre are at 255. A clipped reference "
                     "measures too small a map; take it again with less exposure.\n")
                     .arg(summary.clippedNearCentre);
     }

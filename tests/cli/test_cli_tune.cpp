@@ -119,7 +119,8 @@ void TestCliTune::clippedCentreWarns() {
     QVERIFY(image.save(path("clipped.png")));
     const CliRun run = RunCli({"tune", "clipped.png"}, dir_->path());
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.contains("Warning: 1 bytes near the centre are at 255"), qPrintable(run.out));
+    QVERIFY2(run.out.contains("Warning: 1 of the bytes near the centre are at 255"),
+             qPrintable(run.out));
 }
 
 void TestCliTune::failedTuneLeavesMapUnchanged_data() {
