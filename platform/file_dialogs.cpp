@@ -51,6 +51,9 @@ std::optional<QString> RunFileDialog(const FileDialogRequest& request) {
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.show();
+    // Take the keyboard at once, also where no window manager hands it over.
+    dialog.raise();
+    dialog.activateWindow();
     loop.exec();
 
     if (dialog.result() != QDialog::Accepted) return std::nullopt;
