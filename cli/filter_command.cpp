@@ -6,6 +6,7 @@
 #include <QFile>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include "cli/console.h"
@@ -49,6 +50,9 @@ int RunFilterCommand(const FilterOptions& options) {
         try {
             FilterPictureFile(picture.input, picture.output, map, options.mode, strength, '.');
             report.Succeeded();
+        } catch (const std::bad_alloc&) {
+            report.Failed(QDir::toNativeSeparators(picture.input) +
+                          ": Out of memory: fewer --jobs leave more memory to each picture.");
         } catch (const std::exception& error) {
             report.Failed(QDir::toNativeSeparators(picture.input) + ": " +
                           QString::fromStdString(error.what()));
