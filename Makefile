@@ -30,6 +30,7 @@ asan: setup
 
 bench: build
 	$(BUILD)/bench/velmora_bench_core
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/window/velmora_bench_window
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
