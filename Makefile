@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test asan bench format
+.PHONY: all setup configure build run test asan bench bench-cli format
 
 all: build
 
@@ -31,6 +31,10 @@ asan: setup
 bench: build
 	$(BUILD)/bench/velmora_bench_core
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/window/velmora_bench_window
+
+# velmora-cli on 100 pictures against decoding alone and against ImageMagick.
+bench-cli: build
+	bench/cli/throughput.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

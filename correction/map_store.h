@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "correction/atomic_file.h"
 #include "correction/correction_map.h"
 
 namespace velmora {
@@ -17,13 +18,9 @@ inline constexpr char kMapFileName[] = "data.dat";
 // be read, or is shorter than a map, raises ErrorKind::File and leaves `map` as it was.
 bool LoadCorrectionMap(CorrectionMap& map, const std::filesystem::path& file = kMapFileName);
 
-// Writes one chunk of the map to an open descriptor, like POSIX write(): returns the number of
-// bytes written, or -1 with errno set. Tests pass their own to make a save fail part-way.
-using ChunkWriter = std::function<long(int fd, const std::uint8_t* bytes, std::size_t count)>;
-
-// Stores all 5,760,000 cells in `file`. The map goes to a temporary file beside it that is
-// flushed to disk and then renamed over `file`, so a save that fails at any point leaves the old
-// file whole and raises ErrorKind::File. A read-only `file` is refused, as writing it would be.
+// Stores all 5,760,000 cells in `file`, flushed to disk and renamed over the old file (see
+// WriteFileAtomically): a save that fails at any point leaves the old file whole and raises
+// ErrorKind::File. A read-only `file` is refused.
 void SaveCorrectionMap(const CorrectionMap& map, const std::filesystem::path& file = kMapFileName,
                        const ChunkWriter& writeChunk = {});
 

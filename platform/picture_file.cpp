@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
-#include <QSaveFile>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -138,7 +137,7 @@ LoadedPicture LoadPictureFile(const QString& path) {
     }
 }
 
-void SavePictureAsBitmapFile(const Bitmap& picture, const QString& path) {
+void SavePictureAsBitmapFile(const Bitmap& picture, const QString& path, Durability durability) {
     const auto fail = [&](const QString& reason) {
         throw Error(ErrorKind::File,
                     QString("cannot save %1: %2").arg(Native(path), reason).toStdString());
@@ -147,10 +146,9 @@ void SavePictureAsBitmapFile(const Bitmap& picture, const QString& path) {
     if (picture.width() == 0 || picture.height() == 0) fail("the picture is empty");
     const QByteArray bytes = EncodeBitmapFile(picture);
     if (bytes.isEmpty()) fail("the picture is too large for a BMP file");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) fail(file.errorString());
-    if (file.write(bytes) != bytes.size()) fail(file.errorString());
-    if (!file.commit()) fail(file.errorString());
+    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
+                        reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        std::size_t(bytes.size()), durability);
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "correction/atomic_file.h"
 #include "platform/bitmap.h"
 
 namespace velmora {
@@ -23,9 +24,10 @@ struct LoadedPicture {
 LoadedPicture LoadPictureFile(const QString& path);
 
 // Writes the picture's pixels as a 24-bit BMP at exactly `path` (no extension is added). The
-// file is written beside its target and renamed over it, so a failed save leaves an existing
-// file whole. Raises ErrorKind::File naming the file and the reason.
-void SavePictureAsBitmapFile(const Bitmap& picture, const QString& path);
+// file is written beside its target and renamed over it (see WriteFileAtomically), so a failed
+// save leaves an existing file whole. Raises ErrorKind::File naming the file and the reason.
+void SavePictureAsBitmapFile(const Bitmap& picture, const QString& path,
+                             Durability durability = Durability::FlushEachFile);
 
 // The picture's pixels as an image to show or encode; the filler byte of odd-width rows is
 // no pixel and is left out.

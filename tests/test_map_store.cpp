@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 #include <iterator>
 
 #include "correction/map_store.h"
@@ -13,17 +12,9 @@ namespace velmora {
 namespace {
 
 using testing::KindOf;
+using testing::ReadWhole;
 using testing::TemporaryFolder;
-
-std::vector<std::uint8_t> ReadWhole(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteWhole(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using testing::WriteWhole;
 
 CorrectionMap PatternMap() {
     CorrectionMap map;
@@ -174,6 +165,38 @@ TEST(MapStore, SaveKeepsTheFilesPermissions) {
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+using testing::ReadWhole;
+
+TEST(AtomicFile, ReplacesWholeWithEitherDurabilityAndLeavesNoTemporaryFile) {
+    testing::TemporaryFolder folder;
+    const auto file = folder / "picture.bmp";
+    const std::vector<std::uint8_t> first(1000, 1);
+    const std::vector<std::uint8_t> second(10, 2);
+    WriteFileAtomically(file, first.data(), first.size(), Durability::FlushEachFile);
+    WriteFileAtomically(file, second.data(), second.size(), Durability::FlushLater);
+    FlushFileSystemOf(folder.path());
+    EXPECT_EQ(ReadWhole(file), second);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    try {
+        WriteFileAtomically(folder / "missing" / "x.bmp", first.data(), first.size(),
+                            Durability::FlushLater);
+        FAIL() << "a save into a missing folder went through";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.kind(), ErrorKind::File);
+        EXPECT_NE(std::string(error.what()).find("cannot save " + (folder / "missing").string()),
+                  std::string::npos)
+            << error.what();
+    }
 }
 
 }  // namespace

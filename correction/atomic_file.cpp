@@ -1,0 +1,113 @@
+#include "correction/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "correction/error.h"
+
+namespace velmora {
+namespace {
+
+[[noreturn]] void ThrowCannotSave(const std::filesystem::path& file, const std::string& reason) {
+    throw Error(ErrorKind::File, "cannot save " + file.string() + ": " + reason + ".");
+}
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now and reports the close's own failure, which can be a delayed write error.
+    int Close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+  private:
+    int fd_;
+};
+
+long PosixWrite(int fd, const std::uint8_t* bytes, std::size_t count) {
+    return static_cast<long>(::write(fd, bytes, count));
+}
+
+std::filesystem::path TemporaryNameBeside(const std::filesystem::path& file) {
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path name = file;
+    name += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    return name;
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& file) {
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
+void SyncFolderOf(const std::filesystem::path& file) {
+    // Makes the rename itself durable; a folder that cannot be opened only loses that guarantee.
+    const int fd = ::open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* bytes,
+                         std::size_t count, Durability durability, const ChunkWriter& writeChunk) {
+    struct stat existing {};
+    const bool exists = ::stat(file.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) ThrowCannotSave(file, "it is a folder");
+    if (exists && ((existing.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0)) {
+        ThrowCannotSave(file, "it is read-only");
+    }
+
+    const std::filesystem::path temporary = TemporaryNameBeside(file);
+    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) ThrowCannotSave(file, std::strerror(errno));
+
+    const auto fail = [&](const std::string& reason) {
+        ::unlink(temporary.c_str());
+        ThrowCannotSave(file, reason);
+    };
+    if (exists) ::fchmod(fd.get(), existing.st_mode & 07777);
+
+    const ChunkWriter& write = writeChunk ? writeChunk : ChunkWriter(PosixWrite);
+    std::size_t done = 0;
+    while (done < count) {
+        const long wrote = write(fd.get(), bytes + done, count - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            fail(std::string("writing stopped after ") + std::to_string(done) + " of " +
+                 std::to_string(count) + " bytes: " + std::strerror(wrote < 0 ? errno : ENOSPC));
+        }
+        done += std::size_t(wrote);
+    }
+    if (durability == Durability::FlushEachFile && ::fdatasync(fd.get()) != 0) {
+        fail(std::string("flushing to disk failed: ") + std::strerror(errno));
+    }
+    if (fd.Close() != 0) fail(std::strerror(errno));
+    if (::rename(temporary.c_str(), file.c_str()) != 0) fail(std::strerror(errno));
+    if (durability == Durability::FlushEachFile) SyncFolderOf(file);
+}
+
+void FlushFileSystemOf(const std::filesystem::path& fileOrFolder) {
+    const std::filesystem::path& path = fileOrFolder.empty() ? "." : fileOrFolder;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::syncfs(fd);
+    ::close(fd);
+}
+
+}  // namespace velmora

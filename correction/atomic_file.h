@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+namespace velmora {
+
+// Writes one chunk to an open descriptor, like POSIX write(): returns the number of bytes
+// written, or -1 with errno set. Tests pass their own to make a save fail part-way.
+using ChunkWriter = std::function<long(int fd, const std::uint8_t* bytes, std::size_t count)>;
+
+enum class Durability {
+    FlushEachFile,  // on disk before the name is replaced: survives a power loss at once
+    FlushLater,     // replaced in one rename, flushed by a later FlushFileSystemOf()
+};
+
+// Writes `count` bytes as the whole new content of `file`. They go to a temporary file beside it
+// that is renamed over `file`, so a save that fails at any point, or a process killed during it,
+// leaves the old file whole; the temporary file is removed on failure. An existing file keeps
+// its permission bits. A file that is a folder, or whose permission bits allow no writing, is
+// not replaced, even for a user who could write through the bits. Raises ErrorKind::File as
+// "cannot save <file>: <reason>".
+void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* bytes,
+                         std::size_t count, Durability durability,
+                         const ChunkWriter& writeChunk = {});
+
+// Flushes to disk everything written so far on the file system that holds `fileOrFolder`.
+void FlushFileSystemOf(const std::filesystem::path& fileOrFolder);
+
+}  // namespace velmora
