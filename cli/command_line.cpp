@@ -19,11 +19,13 @@ const char kDescription[] =
 
 const char kTuneDescription[] =
     "Measures the correction map from REFERENCE against its centre pixel and stores it.\n"
-    "Cells outside the reference's area keep what the map file held.";
+    "Cells outside the reference's area keep what the map file held. Beside the map, FILE.json\n"
+    "records the reference's size and centre bytes, for filter's gain mode and size check.";
 
 const char kFilterDescription[] =
-    "Adds the stored correction map onto each INPUT and writes the result as a BMP file:\n"
-    "INPUT.bmp beside each input, or the file or folder given.";
+    "Adds the stored correction map onto each INPUT (or, in gain mode, multiplies each INPUT\n"
+    "by it) and writes the result as a BMP file: INPUT.bmp beside each input, or the file or\n"
+    "folder given.";
 
 QCommandLineOption MapOption() {
     return QCommandLineOption("map",
@@ -59,7 +61,13 @@ CommandLine ParseTune(const QStringList& arguments) {
     const QCommandLineOption map = MapOption();
     const QCommandLineOption preview(
         "preview", "Also write the map's picture (the preview) as BMP.", "OUT.bmp");
-    parser.addOptions({map, preview});
+    const QCommandLineOption smooth(
+        "smooth",
+        "Low-pass the reference before measuring: two box passes of 2 x RADIUS + 1 pixels per "
+        "colour, so that its noise stays out of the map (default 0: measured as it is; 8 suits "
+        "a grey card).",
+        "RADIUS", "0");
+    parser.addOptions({map, preview, smooth});
     parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
     parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
 
@@ -81,6 +89,13 @@ CommandLine ParseTune(const QStringList& arguments) {
         result.tune.previewFile = parser.value(preview);
         if (result.tune.previewFile.isEmpty()) return UsageError("tune", "--preview needs a file.");
     }
+    bool ok = false;
+    result.tune.smoothRadius = parser.value(smooth).toInt(&ok);
+    if (!ok || result.tune.smoothRadius < 0 || result.tune.smoothRadius > kLargestSmoothRadius) {
+        return UsageError("tune", QString("--smooth needs a whole number from 0 to %1, not \"%2\".")
+                                      .arg(kLargestSmoothRadius)
+                                      .arg(parser.value(smooth)));
+    }
     if (result.tune.reference.isEmpty()) return UsageError("tune", "the REFERENCE name is empty.");
     if (result.tune.mapFile.isEmpty()) return UsageError("tune", "--map needs a file.");
     return result;
@@ -95,8 +110,9 @@ CommandLine ParseFilter(const QStringList& arguments) {
         "mode",
         "plain: sums above 255 are cut to 255 (default); offset: every sum is shifted down by "
         "the strength's share of the brightest sum's excess; scale: every sum is scaled so that "
-        "the point the strength sets lands on 255.",
-        "plain|offset|scale", "plain");
+        "the point the strength sets lands on 255; gain: every byte is multiplied by how much "
+        "the reference was darkened at its place (needs the map's FILE.json from tune).",
+        "plain|offset|scale|gain", "plain");
     const QCommandLineOption strength(
         "strength",
         "Share of the brightest sum's excess over 255, in percent, for offset and "
@@ -108,7 +124,8 @@ CommandLine ParseFilter(const QStringList& arguments) {
                                        "Write each result to DIR/<input file name>.bmp.", "DIR");
     const QCommandLineOption jobs(
         {"j", "jobs"}, "Pictures in flight at once (default: one per processor core).", "N");
-    const QCommandLineOption quiet({"q", "quiet"}, "Print only failures.");
+    const QCommandLineOption quiet({"q", "quiet"},
+                                   "Print only failures and warnings about a result.");
     parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet});
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
@@ -134,9 +151,11 @@ CommandLine ParseFilter(const QStringList& arguments) {
         options.mode = FilterMode::PeakOffset;
     } else if (modeName == "scale") {
         options.mode = FilterMode::PeakScale;
+    } else if (modeName == "gain") {
+        options.correction = Correction::Gain;
     } else {
         return UsageError("filter",
-                          "unknown --mode \"" + modeName + "\"; use plain, offset or scale.");
+                          "unknown --mode \"" + modeName + "\"; use plain, offset, scale or gain.");
     }
 
     options.jobs = QThread::idealThreadCount();

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "correction/correction_map.h"
 #include "correction/filtering.h"
 
 namespace velmora {
@@ -14,15 +15,24 @@ enum ExitStatus : int {
     kUsageError = 2,  // the command line cannot be carried out; nothing was read or written
 };
 
+// The widest box --smooth takes: a radius of the map's width in pixels already averages a row
+// of any picture the map serves from end to end.
+inline constexpr int kLargestSmoothRadius = kMapRowBytes / 3;
+
 struct TuneOptions {
     QString reference;
     QString mapFile;
-    QString previewFile;  // empty: no preview
+    QString previewFile;   // empty: no preview
+    int smoothRadius = 0;  // 0: the reference is tuned as it is read in
 };
+
+// How `filter` corrects each picture: the window's filtering in one of its modes, or the gain.
+enum class Correction { Filtering, Gain };
 
 struct FilterOptions {
     QString mapFile;
-    FilterMode mode = FilterMode::PlainAdd;
+    Correction correction = Correction::Filtering;
+    FilterMode mode = FilterMode::PlainAdd;  // Filtering only
     QString strength;
     QString outputFile;    // only with a single input
     QString outputFolder;  // empty: each output beside its input
@@ -40,8 +50,9 @@ struct CommandLine {
     FilterOptions filter;
 };
 
-// Reads `arguments` (program name first): `tune REFERENCE [--map FILE] [--preview OUT.bmp]` or
-// `filter [--map FILE] [--mode plain|offset|scale] [--strength PERCENT]
+// Reads `arguments` (program name first):
+// `tune REFERENCE [--map FILE] [--preview OUT.bmp] [--smooth RADIUS]` or
+// `filter [--map FILE] [--mode plain|offset|scale|gain] [--strength PERCENT]
 // [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...`, plus --help and --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);

@@ -12,6 +12,7 @@
 
 #include "cli/console.h"
 #include "cli/job_runner.h"
+#include "cli/map_sidecar.h"
 #include "cli/output_plan.h"
 #include "cli/progress_report.h"
 #include "cli/round_trip.h"
@@ -20,6 +21,39 @@
 #include "correction/map_store.h"
 
 namespace velmora {
+namespace {
+
+QString GainRefusal(const QString& mapFile, bool mapFound, const SidecarCheck& sidecar) {
+    const QString map = QDir::toNativeSeparators(mapFile);
+    QString reason;
+    if (!mapFound) {
+        reason = "there is no map " + map;
+    } else if (sidecar.state == SidecarCheck::State::Missing) {
+        reason = QDir::toNativeSeparators(SidecarPathFor(mapFile)) + " does not exist";
+    } else {
+        reason = sidecar.problem;
+    }
+    return "nothing was done: gain mode needs the map and the centre bytes of the reference it "
+           "was measured on, which tune records in " +
+           QDir::toNativeSeparators(SidecarPathFor(mapFile)) + "; " + reason +
+           ". Make both with: velmora-cli tune REFERENCE --map " + map;
+}
+
+// Cell (b, r) serves byte b of row r whatever the picture's size, so a picture of another size
+// than the reference takes cells measured for other places of the frame.
+QString SizeWarning(const QString& input, const PictureSize& size, const MapSidecar& reference) {
+    return QString(
+               "%1: Warning: the picture is %2 x %3 pixels, but the map was measured on %4 of "
+               "%5 x %6 pixels; it is applied to the top-left cells and will not line up.")
+        .arg(QDir::toNativeSeparators(input))
+        .arg(size.widthPixels)
+        .arg(size.heightPixels)
+        .arg(reference.referenceFileName)
+        .arg(reference.widthPixels)
+        .arg(reference.heightPixels);
+}
+
+}  // namespace
 
 int RunFilterCommand(const FilterOptions& options) {
     const OutputPlan plan =
@@ -31,17 +65,26 @@ int RunFilterCommand(const FilterOptions& options) {
 
     // Read once here, then only read by every worker.
     CorrectionMap map;
+    bool found = false;
     try {
-        const bool found = LoadCorrectionMap(
+        found = LoadCorrectionMap(
             map, std::filesystem::path(QFile::encodeName(options.mapFile).constData()));
-        if (!found && !options.quiet) {
-            ReportProblem("no correction map " + QDir::toNativeSeparators(options.mapFile) +
-                          "; the map is all zero and the pictures are saved unchanged.");
-        }
     } catch (const Error& error) {
         ReportProblem(QString::fromStdString(error.what()));
         return kSomeFailed;
     }
+    const SidecarCheck sidecar = CheckMapSidecar(options.mapFile, map, found);
+    const bool gain = options.correction == Correction::Gain;
+    if (gain && sidecar.state != SidecarCheck::State::Valid) {
+        ReportProblem(GainRefusal(options.mapFile, found, sidecar));
+        return kSomeFailed;
+    }
+    if (!found && !options.quiet) {
+        ReportProblem("no correction map " + QDir::toNativeSeparators(options.mapFile) +
+                      "; the map is all zero and the pictures are saved unchanged.");
+    }
+    const MapSidecar* reference =
+        sidecar.state == SidecarCheck::State::Valid ? &sidecar.sidecar : nullptr;
 
     const std::string strength = options.strength.toStdString();
     const int total = int(plan.pictures.size());
@@ -52,8 +95,15 @@ int RunFilterCommand(const FilterOptions& options) {
             // Each output replaces its name in one rename; the flush to disk is done once for the
             // whole batch below. Flushing every file on its own made a batch of 100 pictures
             // 2.3 times as slow as decoding them, against 1.1 to 1.4 times without.
-            FilterPictureFile(picture.input, picture.output, map, options.mode, strength, '.',
-                              Durability::FlushLater);
+            const PictureSize size =
+                gain ? GainPictureFile(picture.input, picture.output, map, reference->centre,
+                                       Durability::FlushLater)
+                     : FilterPictureFile(picture.input, picture.output, map, options.mode, strength,
+                                         '.', Durability::FlushLater);
+            if (reference != nullptr && (size.widthPixels != reference->widthPixels ||
+                                         size.heightPixels != reference->heightPixels)) {
+                report.Warn(SizeWarning(picture.input, size, *reference));
+            }
             report.Succeeded();
         } catch (const std::bad_alloc&) {
             report.Failed(QDir::toNativeSeparators(picture.input) +

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "cli/map_sidecar.h"
+
 namespace velmora {
 namespace {
 
@@ -49,6 +51,8 @@ OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
     for (const QString& input : inputs)
         inputByIdentity.insert(FileIdentity(input), input);
     const QString mapIdentity = FileIdentity(mapFile);
+    const QString sidecarFile = SidecarPathFor(mapFile);
+    const QString sidecarIdentity = FileIdentity(sidecarFile);
 
     QHash<QString, QString> inputByOutput;
     for (const QString& input : inputs) {
@@ -64,6 +68,11 @@ OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
         if (identity == mapIdentity) {
             plan.refusal = "the output " + Native(output) + " of " + Native(input) +
                            " is the correction map " + Native(mapFile) + ".";
+            return plan;
+        }
+        if (identity == sidecarIdentity) {
+            plan.refusal = "the output " + Native(output) + " of " + Native(input) +
+                           " is the correction map's sidecar " + Native(sidecarFile) + ".";
             return plan;
         }
         if (QFileInfo(output).isDir()) {

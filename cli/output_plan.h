@@ -20,9 +20,9 @@ struct OutputPlan {
 // `outputFolder`/<input file name>.bmp, else the input's own name followed by ".bmp".
 //
 // Nothing may be lost, so the plan is refused, with the reason, before any picture is read when
-// an output is an input or the map file, an output is a folder, two inputs would be written to
-// one output, or the output folder is missing. Names are compared as the files they reach:
-// through symbolic links, hard links, "..", and relative or absolute spellings alike.
+// an output is an input, the map file or its sidecar, an output is a folder, two inputs would be
+// written to one output, or the output folder is missing. Names are compared as the files they
+// reach: through symbolic links, hard links, "..", and relative or absolute spellings alike.
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
                        const QString& outputFolder, const QString& mapFile);
 

@@ -39,6 +39,13 @@ void ProgressReport::Failed(const QString& message) {
     Redraw(true);
 }
 
+void ProgressReport::Warn(const QString& message) {
+    std::lock_guard lock(mutex_);
+    ClearLiveLine();
+    WriteLine(stream_, message);
+    Redraw(true);
+}
+
 void ProgressReport::Finish() {
     std::lock_guard lock(mutex_);
     ClearLiveLine();

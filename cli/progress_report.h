@@ -10,13 +10,15 @@ namespace velmora {
 // The batch's account to the user, safe to call from every worker thread at once.
 //   live:      one line, redrawn in place: done/total, pictures per second, time left
 //   finalLine: "N done, M failed, in T s" at the end
-// A failure is always reported, on a line of its own above the live line.
+// A failure or a warning is always reported, on a line of its own above the live line.
 class ProgressReport {
   public:
     ProgressReport(int total, bool live, bool finalLine, std::FILE* stream);
 
     void Succeeded();
     void Failed(const QString& message);
+    // A line of its own above the live line, always written; counts nothing.
+    void Warn(const QString& message);
     // Ends the live line and writes the final line.
     void Finish();
 

@@ -1,20 +1,38 @@
 #include "cli/round_trip.h"
 
+#include "correction/gain.h"
 #include "correction/picture_bytes.h"
-#include "correction/pixel_bytes.h"
 #include "platform/picture_file.h"
 
 namespace velmora {
 
-void FilterPictureFile(const QString& input, const QString& output, const CorrectionMap& map,
-                       FilterMode mode, std::string_view strengthText, char decimalSeparator,
-                       Durability durability) {
+PictureSize CorrectPictureFile(const QString& input, const QString& output,
+                               const std::function<void(PixelBytes&)>& correct,
+                               Durability durability) {
     LoadedPicture picture = LoadPictureFile(input);
     PixelBytes pixels;
     const BITMAP size = ReadPictureBytes(&picture.bitmap, pixels);
-    FilterPixelBytes(pixels, map, mode, strengthText, decimalSeparator);
+    correct(pixels);
     WritePictureBytes(&picture.bitmap, size, pixels.data(), {});
     SavePictureAsBitmapFile(picture.bitmap, output, durability);
+    return {picture.bitmap.width(), picture.bitmap.height(), size.bmWidthBytes, size.bmHeight};
+}
+
+PictureSize FilterPictureFile(const QString& input, const QString& output, const CorrectionMap& map,
+                              FilterMode mode, std::string_view strengthText, char decimalSeparator,
+                              Durability durability) {
+    return CorrectPictureFile(
+        input, output,
+        [&](PixelBytes& pixels) {
+            FilterPixelBytes(pixels, map, mode, strengthText, decimalSeparator);
+        },
+        durability);
+}
+
+PictureSize GainPictureFile(const QString& input, const QString& output, const CorrectionMap& map,
+                            const std::array<std::uint8_t, 3>& centre, Durability durability) {
+    return CorrectPictureFile(
+        input, output, [&](PixelBytes& pixels) { ApplyGain(pixels, map, centre); }, durability);
 }
 
 }  // namespace velmora

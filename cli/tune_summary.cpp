@@ -47,6 +47,11 @@ QString FormatTuneSummary(const TuneSummary& summary, std::int32_t widthPixels) 
                 .arg(summary.rows)
                 .arg(summary.widthBytes)
                 .arg(summary.rows);
+    if (summary.smoothRadius > 0) {
+        text += QString("Reference smoothed: two box passes of %1 x %1 pixels (--smooth %2)\n")
+                    .arg(2 * summary.smoothRadius + 1)
+                    .arg(summary.smoothRadius);
+    }
     text += QString("Reference bytes (row %1, bytes %2-%3): %4, %5, %6\n")
                 .arg(ref.row)
                 .arg(ref.bytes[0])

@@ -89,7 +89,7 @@ void TestCliInterface::usageErrorsDoNothing_data() {
     QTest::newRow("unknown option") << L{"filter", "--sharpen", "a.jpg"} << "sharpen";
     QTest::newRow("option without its value") << L{"filter", "a.jpg", "--mode"} << "mode";
     QTest::newRow("filter without inputs") << L{"filter"} << "no INPUT";
-    QTest::newRow("unknown mode") << L{"filter", "--mode", "gain", "a.jpg"} << "gain";
+    QTest::newRow("unknown mode") << L{"filter", "--mode", "sharpen", "a.jpg"} << "sharpen";
     QTest::newRow("jobs 0") << L{"filter", "--jobs", "0", "a.jpg"} << "--jobs";
     QTest::newRow("jobs not a number") << L{"filter", "-j", "many", "a.jpg"} << "--jobs";
     QTest::newRow("output and output-dir")
