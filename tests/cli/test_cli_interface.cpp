@@ -66,7 +66,9 @@ void TestCliInterface::helpAndVersion_data() {
     QTest::newRow("--version") << QStringList{"--version"} << "velmora-cli 1.10";
     QTest::newRow("--help") << QStringList{"--help"} << "filter";
     QTest::newRow("tune --help") << QStringList{"tune", "--help"} << "--preview";
+    QTest::newRow("tune --help, smoothing") << QStringList{"tune", "--help"} << "--smooth";
     QTest::newRow("filter --help") << QStringList{"filter", "--help"} << "--output-dir";
+    QTest::newRow("filter --help, gain") << QStringList{"filter", "--help"} << "gain:";
     QTest::newRow("--help filter") << QStringList{"--help", "filter"} << "--strength";
 }
 
@@ -119,6 +121,13 @@ void TestCliInterface::usageErrorsDoNothing_data() {
         << L{"tune", "a.jpg", "--preview", "./data.dat"} << "map";
     QTest::newRow("tune map over the reference")
         << L{"tune", "a.jpg", "--map", "a.jpg"} << "reference";
+    QTest::newRow("tune sidecar over the reference")
+        << L{"tune", "b.json", "--map", "b"} << "sidecar b.json is the reference";
+    QTest::newRow("smooth below 0") << L{"tune", "a.jpg", "--smooth", "-1"} << "--smooth";
+    QTest::newRow("smooth not a number") << L{"tune", "a.jpg", "--smooth", "wide"} << "--smooth";
+    QTest::newRow("smooth beyond the map") << L{"tune", "a.jpg", "--smooth", "1601"} << "1600";
+    QTest::newRow("output is the map's sidecar")
+        << L{"filter", "-o", "data.dat.json", "a.jpg"} << "sidecar";
 }
 
 void TestCliInterface::usageErrorsDoNothing() {
