@@ -64,22 +64,30 @@ void SyncFolderOf(const std::filesystem::path& file) {
 
 }  // namespace
 
-void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* bytes,
+void WriteFileAtomically(const std::filesystem::path& name, const std::uint8_t* bytes,
                          std::size_t count, Durability durability, const ChunkWriter& writeChunk) {
+    // A link is written through, so that the file it points to gets the new content and the link
+    // stays a link; the rename then happens beside the file itself.
+    std::error_code ec;
+    std::filesystem::path file = name;
+    if (std::filesystem::is_symlink(name, ec)) {
+        file = std::filesystem::canonical(name, ec);
+        if (ec) ThrowCannotSave(name, "it is a link to a file that does not exist");
+    }
     struct stat existing {};
     const bool exists = ::stat(file.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) ThrowCannotSave(file, "it is a folder");
+    if (exists && S_ISDIR(existing.st_mode)) ThrowCannotSave(name, "it is a folder");
     if (exists && ((existing.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0)) {
-        ThrowCannotSave(file, "it is read-only");
+        ThrowCannotSave(name, "it is read-only");
     }
 
     const std::filesystem::path temporary = TemporaryNameBeside(file);
     Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0) ThrowCannotSave(file, std::strerror(errno));
+    if (fd.get() < 0) ThrowCannotSave(name, std::strerror(errno));
 
     const auto fail = [&](const std::string& reason) {
         ::unlink(temporary.c_str());
-        ThrowCannotSave(file, reason);
+        ThrowCannotSave(name, reason);
     };
     if (exists) ::fchmod(fd.get(), existing.st_mode & 07777);
 

@@ -19,9 +19,9 @@ enum class Durability {
 // Writes `count` bytes as the whole new content of `file`. They go to a temporary file beside it
 // that is renamed over `file`, so a save that fails at any point, or a process killed during it,
 // leaves the old file whole; the temporary file is removed on failure. An existing file keeps
-// its permission bits. A file that is a folder, or whose permission bits allow no writing, is
-// not replaced, even for a user who could write through the bits. Raises ErrorKind::File as
-// "cannot save <file>: <reason>".
+// its permission bits; a link keeps pointing at the file it names, which gets the content. A file
+// that is a folder, or whose permission bits allow no writing, is not replaced, even for a user who
+// could write through the bits. Raises ErrorKind::File as "cannot save <file>: <reason>".
 void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* bytes,
                          std::size_t count, Durability durability,
                          const ChunkWriter& writeChunk = {});

@@ -201,3 +201,30 @@ TEST(AtomicFile, ReplacesWholeWithEitherDurabilityAndLeavesNoTemporaryFile) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(AtomicFile, LinksAreWrittenThroughAndStayLinks) {
+    testing::TemporaryFolder folder;
+    std::filesystem::create_directory(folder / "shared");
+    const auto target = folder / "shared" / "data.dat";
+    const auto link = folder / "data.dat";
+    const std::vector<std::uint8_t> content(100, 7);
+    testing::WriteWhole(target, {1, 2, 3});
+    std::filesystem::create_symlink(target, link);
+    WriteFileAtomically(link, content.data(), content.size(), Durability::FlushEachFile);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(testing::ReadWhole(target), content);
+
+    std::filesystem::create_symlink(folder / "nowhere" / "x", folder / "dangling");
+    EXPECT_EQ(testing::KindOf([&] {
+                  WriteFileAtomically(folder / "dangling", content.data(), content.size(),
+                                      Durability::FlushLater);
+              }),
+              ErrorKind::File);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "dangling"));
+}
+
+}  // namespace
+}  // namespace velmora
