@@ -7,11 +7,11 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
 
+#include "cli_test_support.h"
 #include "correction/error.h"
 #include "window/form1.h"
 
@@ -29,20 +29,8 @@ Q_DECLARE_METATYPE(Expect)
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString err;
-};
-
-CliRun RunCli(const QStringList& arguments, const QString& folder) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(VELMORA_CLI), arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-        return {-1, "velmora-cli did not finish: " + process.errorString()};
-    }
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
-}
+using velmora::clitest::CliRun;
+using velmora::clitest::RunCli;
 
 QByteArray Encoded(const QImage& image, const char* format, int quality = 90) {
     QByteArray bytes;

@@ -7,12 +7,12 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <optional>
 
+#include "cli_test_support.h"
 #include "correction/correction_map.h"
 #include "correction/error.h"
 #include "window/form1.h"
@@ -23,20 +23,8 @@ using velmora::Form1;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString err;
-};
-
-CliRun RunCli(const QStringList& arguments, const QString& folder) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(VELMORA_CLI), arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-        return {-1, "velmora-cli did not finish: " + process.errorString()};
-    }
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
-}
+using velmora::clitest::CliRun;
+using velmora::clitest::RunCli;
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
