@@ -42,15 +42,13 @@ QString GainRefusal(const QString& mapFile, bool mapFound, const SidecarCheck& s
 // Cell (b, r) serves byte b of row r whatever the picture's size, so a picture of another size
 // than the reference takes cells measured for other places of the frame.
 QString SizeWarning(const QString& input, const PictureSize& size, const MapSidecar& reference) {
+    // One arg() call for all: a file name holding "%2" must not take the next value.
     return QString(
                "%1: Warning: the picture is %2 x %3 pixels, but the map was measured on %4 of "
                "%5 x %6 pixels; it is applied to the top-left cells and will not line up.")
-        .arg(QDir::toNativeSeparators(input))
-        .arg(size.widthPixels)
-        .arg(size.heightPixels)
-        .arg(reference.referenceFileName)
-        .arg(reference.widthPixels)
-        .arg(reference.heightPixels);
+        .arg(QDir::toNativeSeparators(input), QString::number(size.widthPixels),
+             QString::number(size.heightPixels), reference.referenceFileName,
+             QString::number(reference.widthPixels), QString::number(reference.heightPixels));
 }
 
 }  // namespace
