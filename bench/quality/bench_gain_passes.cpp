@@ -119,6 +119,8 @@ BENCHMARK(BM_SmoothRadius8)->Unit(benchmark::kMillisecond);
 
 class TimeKeeper : public benchmark::ConsoleReporter {
   public:
+    // Plain text: the table is mostly read from a script's output.
+    TimeKeeper() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {

@@ -42,8 +42,9 @@ fi
 figure=()
 [[ -n "${FIGURE:-}" ]] && figure=(--figure "$FIGURE")
 
-QT_QPA_PLATFORM=offscreen "$quality" --cli "$cli" --photos "$photos" --work "$work" \
+# Qt wants a private runtime folder even offscreen; the work folder is one (mode 0700).
+XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}" QT_QPA_PLATFORM=offscreen "$quality" --cli "$cli" --photos "$photos" --work "$work" \
     --rounds "$rounds" "${figure[@]}"
 echo
 echo "Core passes alone (Google Benchmark):"
-"$passes" --benchmark_min_time=0.5 --benchmark_color=false 2>/dev/null | sed 's/^/  /'
+"$passes" --benchmark_min_time=0.5 2>/dev/null | sed 's/^/  /'

@@ -286,7 +286,11 @@ int main(int argc, char* argv[]) {
         "rectangles in the corners\n",
         photos.size(), kWidth, kHeight, qPrintable(photoDir.path()), kWidth / 8, kHeight / 8);
 
-    std::vector<std::pair<QString, std::vector<Row>>> tables;
+    struct Table {
+        QString scenario;  // "2 EV, card at 200"
+        std::vector<Row> rows;
+    };
+    std::vector<Table> tables;
     std::uint32_t seed = 1;
     QStringList speedJpegs;
     for (const LensFalloff& lens : lenses) {
@@ -320,9 +324,10 @@ int main(int argc, char* argv[]) {
                     .arg(lens.cornerEv[2])
                     .arg(level)
                     .arg(kCardNoise);
-            tables.emplace_back(title, RunScenario(cli, folder, photos, darkFiles, darkened, card));
+            tables.push_back({QString("%1, card at %2").arg(lens.name).arg(level),
+                              RunScenario(cli, folder, photos, darkFiles, darkened, card)});
             std::printf("\n%s\n", qPrintable(title));
-            PrintRows(tables.back().second);
+            PrintRows(tables.back().rows);
         }
     }
 
@@ -333,9 +338,8 @@ int main(int argc, char* argv[]) {
         "\nGoals (on the means over the photographs; gain within 1 dB of the ideal gain "
         "from the same card):\n");
     const auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
-    for (const auto& [title, rows] : tables) {
-        std::printf("  %s\n", qPrintable(title.section(',', 0, 0) + "," +
-                                         title.section(',', 3).section(" with", 0, 0)));
+    for (const auto& [scenario, rows] : tables) {
+        std::printf("  %s\n", qPrintable(scenario));
         const struct {
             const char* gain;
             const char* ideal;

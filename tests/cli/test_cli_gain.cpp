@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #include "cli_test_support.h"
