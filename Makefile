@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test asan bench bench-cli format
+.PHONY: all setup configure build run test asan fuzz bench bench-cli bench-quality format
 
 all: build
 
@@ -35,6 +35,15 @@ bench: build
 # velmora-cli on 100 pictures against decoding alone and against ImageMagick.
 bench-cli: build
 	bench/cli/throughput.sh $(BUILD)
+
+# Gain mode against the additive modes on real photographs with a lens's falloff.
+bench-quality: build
+	bench/quality/quality.sh $(BUILD)
+
+# Every fuzz target for FUZZ_SECONDS (default 60) under the sanitizers.
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	scripts/fuzz $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
