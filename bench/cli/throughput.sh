@@ -41,26 +41,44 @@ pictures=("$work"/pictures/picture-*.jpg)
 # Warm the page cache, so that no contender pays for the first read from disk.
 cat "${pictures[@]}" >/dev/null
 
-start=$(now)
-"$decode" --jobs "$jobs" "${pictures[@]}" >/dev/null
-decode_time=$(seconds "$start" "$(now)")
+# The median of three runs of a command. Before each run the folder named first is emptied and
+# everything written so far is flushed, so no run pays for an earlier one's disk writes.
+median_of_3() {
+    local folder=$1
+    shift
+    local times=()
+    for _ in 1 2 3; do
+        [[ -z "$folder" ]] || { rm -rf "$folder"; mkdir -p "$folder"; }
+        sync
+        local start
+        start=$(now)
+        "$@" >/dev/null
+        times+=("$(seconds "$start" "$(now)")")
+    done
+    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
+}
 
-start=$(now)
-(cd "$work" && "$cli" filter --quiet --jobs "$jobs" --output-dir velmora "${pictures[@]}")
-filter_time=$(seconds "$start" "$(now)")
+run_decode() { "$decode" --jobs "$jobs" "${pictures[@]}"; }
+decode_time=$(median_of_3 "" run_decode)
 
-# Every output is flushed to disk before it replaces its name, so on a slow disk the writes set
-# the pace. The same run with the outputs in memory (tmpfs) shows the program's own cost.
+# Each output replaces its name in one rename and the batch flushes them to disk at its end, so
+# on a slow disk the writes set the pace. The same run with the outputs in memory (tmpfs) shows
+# the program's own cost.
+run_filter() {
+    "$cli" filter --quiet --map "$work/data.dat" --jobs "$jobs" --output-dir "$1" "${pictures[@]}"
+}
+filter_time=$(median_of_3 "$work/velmora" run_filter "$work/velmora")
+
 memory_time=""
 if [[ -d /dev/shm && -w /dev/shm ]]; then
     memory_out="$(mktemp -d /dev/shm/velmora-throughput.XXXXXX)"
     trap 'rm -rf "$work" "$memory_out"' EXIT
-    start=$(now)
-    (cd "$work" && "$cli" filter --quiet --jobs "$jobs" --output-dir "$memory_out" "${pictures[@]}")
-    memory_time=$(seconds "$start" "$(now)")
+    memory_time=$(median_of_3 "$memory_out" run_filter "$memory_out")
     rm -rf "$memory_out"
 fi
 
+# ImageMagick takes many seconds; one run is enough.
+sync
 start=$(now)
 printf '%s\0' "${pictures[@]}" |
     xargs -0 -P "$jobs" -I{} sh -c \
@@ -73,7 +91,7 @@ written=$(find "$work/velmora" -name '*.bmp' | wc -l)
 
 awk -v n="$count" -v j="$jobs" -v d="$decode_time" -v f="$filter_time" -v m="$magick_time" \
     -v s="$memory_time" 'BEGIN {
-    printf "\n%d pictures of 1600 x 1200, %d at a time\n", n, j
+    printf "\n%d pictures of 1600 x 1200, %d at a time (median of 3 runs; ImageMagick 1 run)\n", n, j
     printf "  %-34s %8.3f s  %7.1f pictures/s\n", "decode only (LoadPictureFile)", d, n / d
     printf "  %-34s %8.3f s  %7.1f pictures/s\n", "velmora-cli filter", f, n / f
     if (s != "") printf "  %-34s %8.3f s  %7.1f pictures/s\n", "velmora-cli filter, outputs in tmpfs", s, n / s
