@@ -6,9 +6,11 @@
 #include <QFile>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "cli/console.h"
 #include "cli/job_runner.h"
@@ -16,6 +18,7 @@
 #include "cli/output_plan.h"
 #include "cli/progress_report.h"
 #include "cli/round_trip.h"
+#include "correction/atomic_file.h"
 #include "correction/correction_map.h"
 #include "correction/error.h"
 #include "correction/map_store.h"
@@ -49,6 +52,16 @@ QString SizeWarning(const QString& input, const PictureSize& size, const MapSide
         .arg(QDir::toNativeSeparators(input), QString::number(size.widthPixels),
              QString::number(size.heightPixels), reference.referenceFileName,
              QString::number(reference.widthPixels), QString::number(reference.heightPixels));
+}
+
+// The folders the outputs go to, each once.
+std::set<std::filesystem::path> OutputFolders(const OutputPlan& plan) {
+    std::set<std::filesystem::path> folders;
+    for (const PlannedPicture& picture : plan.pictures) {
+        folders.insert(
+            std::filesystem::path(QFile::encodeName(picture.output).constData()).parent_path());
+    }
+    return folders;
 }
 
 }  // namespace
@@ -87,6 +100,11 @@ int RunFilterCommand(const FilterOptions& options) {
     const std::string strength = options.strength.toStdString();
     const int total = int(plan.pictures.size());
     ProgressReport report(total, !options.quiet && ::isatty(STDERR_FILENO), !options.quiet, stderr);
+    // Opened before the first write, so that a write to disk that fails in the background while
+    // the batch runs is reported by the flush at its end.
+    std::vector<std::unique_ptr<FileSystemFlush>> flushes;
+    for (const std::filesystem::path& folder : OutputFolders(plan))
+        flushes.push_back(std::make_unique<FileSystemFlush>(folder));
     RunJobs(total, options.jobs, [&](int i) {
         const PlannedPicture& picture = plan.pictures[std::size_t(i)];
         try {
@@ -111,15 +129,18 @@ int RunFilterCommand(const FilterOptions& options) {
                           QString::fromStdString(error.what()));
         }
     });
-    std::set<std::filesystem::path> folders;
-    for (const PlannedPicture& picture : plan.pictures) {
-        folders.insert(
-            std::filesystem::path(QFile::encodeName(picture.output).constData()).parent_path());
+    bool flushed = true;
+    for (const auto& flush : flushes) {
+        try {
+            flush->Flush();
+        } catch (const Error& error) {
+            ReportProblem(QString::fromStdString(error.what()) +
+                          " The pictures written there may be lost at a power failure.");
+            flushed = false;
+        }
     }
-    for (const std::filesystem::path& folder : folders)
-        FlushFileSystemOf(folder);
     report.Finish();
-    return report.failed() == 0 ? kAllDone : kSomeFailed;
+    return report.failed() == 0 && flushed ? kAllDone : kSomeFailed;
 }
 
 }  // namespace velmora

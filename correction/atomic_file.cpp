@@ -117,12 +117,23 @@ void WriteFileAtomically(const std::filesystem::path& name, const std::uint8_t* 
     if (durability == Durability::FlushEachFile) SyncFolderOf(file);
 }
 
-void FlushFileSystemOf(const std::filesystem::path& fileOrFolder) {
-    const std::filesystem::path& path = fileOrFolder.empty() ? "." : fileOrFolder;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::syncfs(fd);
-    ::close(fd);
+FileSystemFlush::FileSystemFlush(const std::filesystem::path& folder)
+    : folder_(folder.empty() ? "." : folder),
+      fd_(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+FileSystemFlush::~FileSystemFlush() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void FileSystemFlush::Flush(const Syncer& sync) const {
+    if (fd_ < 0) {
+        ::sync();
+        return;
+    }
+    if ((sync ? sync(fd_) : ::syncfs(fd_)) != 0) {
+        throw Error(ErrorKind::File,
+                    "cannot flush " + folder_.string() + " to disk: " + std::strerror(errno) + ".");
+    }
 }
 
 }  // namespace velmora

@@ -13,7 +13,7 @@ using ChunkWriter = std::function<long(int fd, const std::uint8_t* bytes, std::s
 
 enum class Durability {
     FlushEachFile,  // on disk before the name is replaced: survives a power loss at once
-    FlushLater,     // replaced in one rename, flushed by a later FlushFileSystemOf()
+    FlushLater,     // replaced in one rename, flushed by a FileSystemFlush made before
 };
 
 // Writes `count` bytes as the whole new content of `file`. They go to a temporary file beside it
@@ -26,7 +26,28 @@ void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* 
                          std::size_t count, Durability durability,
                          const ChunkWriter& writeChunk = {});
 
-// Flushes to disk everything written so far on the file system that holds `fileOrFolder`.
-void FlushFileSystemOf(const std::filesystem::path& fileOrFolder);
+// Flushes to disk what was written on the file system that holds `folder`. Made before the
+// writes it is to flush: a write-back error is reported only to a flush that was already waiting
+// for the file system when it happened, and writes can fail in the background long before
+// Flush() is called.
+class FileSystemFlush {
+  public:
+    // Flushes the file system's dirty data through a descriptor, like syncfs(): 0 or -1 and errno.
+    using Syncer = std::function<int(int fd)>;
+
+    explicit FileSystemFlush(const std::filesystem::path& folder);
+    FileSystemFlush(const FileSystemFlush&) = delete;
+    FileSystemFlush& operator=(const FileSystemFlush&) = delete;
+    ~FileSystemFlush();
+
+    // Raises ErrorKind::File as "cannot flush <folder> to disk: <reason>." when a write since
+    // construction failed or the flush itself does. A folder that could not be opened is flushed
+    // with the whole system's sync(), which reports nothing.
+    void Flush(const Syncer& sync = {}) const;
+
+  private:
+    std::filesystem::path folder_;
+    int fd_;
+};
 
 }  // namespace velmora

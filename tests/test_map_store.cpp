@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 
 #include "correction/map_store.h"
@@ -180,9 +181,10 @@ TEST(AtomicFile, ReplacesWholeWithEitherDurabilityAndLeavesNoTemporaryFile) {
     const auto file = folder / "picture.bmp";
     const std::vector<std::uint8_t> first(1000, 1);
     const std::vector<std::uint8_t> second(10, 2);
+    const FileSystemFlush flush(folder.path());
     WriteFileAtomically(file, first.data(), first.size(), Durability::FlushEachFile);
     WriteFileAtomically(file, second.data(), second.size(), Durability::FlushLater);
-    FlushFileSystemOf(folder.path());
+    flush.Flush();
     EXPECT_EQ(ReadWhole(file), second);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
                             std::filesystem::directory_iterator()),
@@ -224,6 +226,28 @@ TEST(AtomicFile, LinksAreWrittenThroughAndStayLinks) {
               }),
               ErrorKind::File);
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "dangling"));
+}
+
+// A batch trusts this flush to say whether its outputs reached the disk.
+TEST(AtomicFile, AFailingFlushIsAFileErrorNamingTheFolder) {
+    testing::TemporaryFolder folder;
+    const FileSystemFlush flush(folder.path());
+    try {
+        flush.Flush([](int) {
+            errno = EIO;
+            return -1;
+        });
+        FAIL() << "a failed flush went unreported";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.kind(), ErrorKind::File);
+        EXPECT_NE(error.cause().find(folder.path().string()), std::string::npos) << error.cause();
+        EXPECT_NE(error.cause().find(std::strerror(EIO)), std::string::npos) << error.cause();
+    }
+    // A folder that cannot be opened falls back to flushing everything, which reports nothing.
+    EXPECT_NO_THROW(FileSystemFlush(folder / "missing").Flush([](int) {
+        errno = EIO;
+        return -1;
+    }));
 }
 
 }  // namespace
