@@ -100,8 +100,8 @@ int RunFilterCommand(const FilterOptions& options) {
     const std::string strength = options.strength.toStdString();
     const int total = int(plan.pictures.size());
     ProgressReport report(total, !options.quiet && ::isatty(STDERR_FILENO), !options.quiet, stderr);
-    // Opened before the first write, so that a write to disk that fails in the background while
-    // the batch runs is reported by the flush at its end.
+    // Made before the first write, so that a write to disk that fails in the background while the
+    // batch runs is reported by the flush at its end.
     std::vector<std::unique_ptr<FileSystemFlush>> flushes;
     for (const std::filesystem::path& folder : OutputFolders(plan))
         flushes.push_back(std::make_unique<FileSystemFlush>(folder));

@@ -26,10 +26,9 @@ void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* 
                          std::size_t count, Durability durability,
                          const ChunkWriter& writeChunk = {});
 
-// Flushes to disk what was written on the file system that holds `folder`. Made before the
-// writes it is to flush: a write-back error is reported only to a flush that was already waiting
-// for the file system when it happened, and writes can fail in the background long before
-// Flush() is called.
+// Flushes to disk what was written on the file system that holds `folder`. Make it before the
+// writes it is to flush: the system reports a failed write-back only through descriptors opened
+// before the failure, and writes can fail in the background long before Flush() is called.
 class FileSystemFlush {
   public:
     // Flushes the file system's dirty data through a descriptor, like syncfs(): 0 or -1 and errno.
