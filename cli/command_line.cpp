@@ -12,20 +12,31 @@ const char kDescription[] =
     "Evens out vignetting with a correction map measured once from a reference picture.\n"
     "\n"
     "Commands:\n"
-    "  tune     measure the correction map from a reference picture and store it\n"
-    "  filter   add the stored map onto pictures and save each one as a BMP file\n"
+    "  tune     measure the correction map from a reference picture and store it, or, with\n"
+    "           --profile, a lens profile from references of any size and depth\n"
+    "  filter   add the stored map onto pictures and save each one as a BMP file, or, with\n"
+    "           --profile, correct pictures of any size by the lens profile's gain\n"
     "\n"
     "Run 'velmora-cli COMMAND --help' for the options of a command.";
 
 const char kTuneDescription[] =
     "Measures the correction map from REFERENCE against its centre pixel and stores it.\n"
     "Cells outside the reference's area keep what the map file held. Beside the map, FILE.json\n"
-    "records the reference's size and centre bytes, for filter's gain mode and size check.";
+    "records the reference's size and centre bytes, for filter's gain mode and size check.\n"
+    "\n"
+    "With --profile FILE, measures a lens profile instead, for pictures of any size and depth:\n"
+    "the references (grey cards or a white wall shot through the lens, all of one size) are\n"
+    "averaged in linear light, smoothed, and stored at full resolution as a 16-bit TIFF.";
 
 const char kFilterDescription[] =
     "Adds the stored correction map onto each INPUT (or, in gain mode, multiplies each INPUT\n"
     "by it) and writes the result as a BMP file: INPUT.bmp beside each input, or the file or\n"
-    "folder given.";
+    "folder given.\n"
+    "\n"
+    "With --profile FILE, multiplies each INPUT, in linear light, by the gain that brings the\n"
+    "lens profile's flat up to its centre level, at any size and in 8 or 16 bits, and writes it\n"
+    "as --format: INPUT.<suffix> beside each input, or the file or folder given. EXIF, XMP,\n"
+    "IPTC and the colour profile go along into PNG, TIFF and JPEG; BMP cannot hold them.";
 
 QCommandLineOption MapOption() {
     return QCommandLineOption("map",
@@ -54,6 +65,31 @@ CommandLine Help(const QString& command, QString text) {
     return result;
 }
 
+CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references,
+                             const QCommandLineOption& profile, const QCommandLineOption& smooth) {
+    CommandLine result;
+    result.action = CommandLine::Action::Tune;
+    result.command = "tune";
+    TuneOptions& options = result.tune;
+    options.profileFile = parser.value(profile);
+    options.references = references;
+    if (options.profileFile.isEmpty()) return UsageError("tune", "--profile needs a file.");
+    if (references.contains(QString())) return UsageError("tune", "a REFERENCE name is empty.");
+    if (parser.isSet("map") || parser.isSet("preview")) {
+        return UsageError("tune", "--map and --preview belong to the map; --profile makes a lens "
+                                  "profile instead.");
+    }
+    options.smoothSet = parser.isSet(smooth);
+    bool ok = true;
+    if (options.smoothSet) options.smoothRadius = parser.value(smooth).toInt(&ok);
+    if (!ok || options.smoothRadius < 0 || options.smoothRadius > kLargestProfileSmoothRadius) {
+        return UsageError("tune", QString("--smooth needs a whole number from 0 to %1, not \"%2\".")
+                                      .arg(kLargestProfileSmoothRadius)
+                                      .arg(parser.value(smooth)));
+    }
+    return result;
+}
+
 CommandLine ParseTune(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(kTuneDescription);
@@ -67,7 +103,13 @@ CommandLine ParseTune(const QStringList& arguments) {
         "colour, so that its noise stays out of the map (default 0: measured as it is; 8 suits "
         "a grey card).",
         "RADIUS", "0");
-    parser.addOptions({map, preview, smooth});
+    const QCommandLineOption profile(
+        "profile",
+        "Measure a lens profile into FILE (a 16-bit TIFF) from every REFERENCE instead of the "
+        "map. Its --smooth defaults to the references' longer side / 300 (at least 2): 20 for "
+        "6000 x 4000; 0 keeps every detail.",
+        "FILE");
+    parser.addOptions({map, preview, smooth, profile});
     parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
     parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
 
@@ -75,6 +117,7 @@ CommandLine ParseTune(const QStringList& arguments) {
     if (parser.isSet("help")) return Help("tune", parser.helpText());
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.isEmpty()) return UsageError("tune", "no REFERENCE picture is given.");
+    if (parser.isSet(profile)) return ParseProfileTune(parser, positional, profile, smooth);
     if (positional.size() > 1) {
         return UsageError("tune", "one REFERENCE picture is tuned at a time; also given: " +
                                       positional.mid(1).join(' '));
@@ -126,7 +169,36 @@ CommandLine ParseFilter(const QStringList& arguments) {
         {"j", "jobs"}, "Pictures in flight at once (default: one per processor core).", "N");
     const QCommandLineOption quiet({"q", "quiet"},
                                    "Print only failures and warnings about a result.");
-    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet});
+    const QCommandLineOption profile(
+        "profile", "Correct by the lens profile FILE (from tune --profile) instead of the map.",
+        "FILE");
+    const QCommandLineOption correct(
+        "correct",
+        "With --profile: both (default) brings every channel up to its centre level; luminance "
+        "corrects the falloff alone (one gain per place, a colour cast stays); colour corrects "
+        "the colour cast alone (the falloff stays).",
+        "both|luminance|colour", "both");
+    const QCommandLineOption space(
+        "space",
+        "With --profile: linear (default) applies the gain to light, through the picture's "
+        "transfer curve (its colour profile's, sRGB without one); code multiplies the values "
+        "themselves, for data that is linear or of unknown curve.",
+        "linear|code", "linear");
+    const QCommandLineOption format(
+        "format",
+        "With --profile: the output format (default bmp, or what --output's suffix names). "
+        "16-bit pictures need png or tiff; bmp carries no metadata.",
+        "bmp|png|tiff|jpeg");
+    const QCommandLineOption quality("quality", "With --profile: JPEG quality, 1 to 100 (default 95).",
+                                     "N", "95");
+    const QCommandLineOption crop(
+        "crop",
+        "With --profile: a picture of another aspect ratio than the profile's is a centred crop "
+        "of the same sensor (a 16:9 mode of a 3:2 sensor).",
+        "centre");
+    parser.addOptions(
+        {map, mode, strength, output, outputDir, jobs, quiet, profile, correct, space, format,
+         quality, crop});
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
 
@@ -185,6 +257,67 @@ CommandLine ParseFilter(const QStringList& arguments) {
         return UsageError("filter", "--output names one file, but " +
                                         QString::number(options.inputs.size()) +
                                         " inputs are given; use --output-dir.");
+    }
+
+    if (!parser.isSet(profile)) {
+        for (const QCommandLineOption* only : {&correct, &space, &format, &quality, &crop}) {
+            if (parser.isSet(*only)) {
+                return UsageError("filter", "--" + only->names().front() +
+                                                " needs --profile; the map's modes write BMP as "
+                                                "they always have.");
+            }
+        }
+        return result;
+    }
+    options.profileFile = parser.value(profile);
+    if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");
+    for (const QCommandLineOption* only : {&map, &mode, &strength}) {
+        if (parser.isSet(*only)) {
+            return UsageError("filter", "--" + only->names().front() +
+                                            " belongs to the map; --profile corrects by the lens "
+                                            "profile instead.");
+        }
+    }
+    const QString correctName = parser.value(correct);
+    if (correctName == "both") {
+        options.correct = CorrectWhat::Both;
+    } else if (correctName == "luminance") {
+        options.correct = CorrectWhat::Luminance;
+    } else if (correctName == "colour" || correctName == "color") {
+        options.correct = CorrectWhat::Colour;
+    } else {
+        return UsageError("filter", "unknown --correct \"" + correctName +
+                                        "\"; use both, luminance or colour.");
+    }
+    const QString spaceName = parser.value(space);
+    if (spaceName == "linear") {
+        options.space = GainSpace::Linear;
+    } else if (spaceName == "code") {
+        options.space = GainSpace::Code;
+    } else {
+        return UsageError("filter", "unknown --space \"" + spaceName + "\"; use linear or code.");
+    }
+    if (parser.isSet(format)) {
+        const QString name = parser.value(format).toLower();
+        if (!FormatForSuffix("picture." + name, &options.format)) {
+            return UsageError("filter", "unknown --format \"" + parser.value(format) +
+                                            "\"; use bmp, png, tiff or jpeg.");
+        }
+    } else if (!options.outputFile.isEmpty()) {
+        FormatForSuffix(options.outputFile, &options.format);
+    }
+    bool ok = false;
+    options.quality = parser.value(quality).toInt(&ok);
+    if (!ok || options.quality < 1 || options.quality > 100) {
+        return UsageError("filter", "--quality needs a whole number from 1 to 100, not \"" +
+                                        parser.value(quality) + "\".");
+    }
+    if (parser.isSet(crop)) {
+        const QString fit = parser.value(crop);
+        if (fit != "centre" && fit != "center") {
+            return UsageError("filter", "unknown --crop \"" + fit + "\"; use centre.");
+        }
+        options.cropCentre = true;
     }
     return result;
 }

@@ -5,6 +5,8 @@
 
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
+#include "correction/profile_gain.h"
+#include "platform/photo_file.h"
 
 namespace velmora {
 
@@ -19,11 +21,19 @@ enum ExitStatus : int {
 // of any picture the map serves from end to end.
 inline constexpr int kLargestSmoothRadius = kMapRowBytes / 3;
 
+// The widest smoothing of a lens profile's flat.
+inline constexpr int kLargestProfileSmoothRadius = 2000;
+
 struct TuneOptions {
     QString reference;
     QString mapFile;
     QString previewFile;   // empty: no preview
     int smoothRadius = 0;  // 0: the reference is tuned as it is read in
+    // A lens profile instead of the map: from every reference, smoothed by `smoothRadius`, or,
+    // when it is not set, by a radius that suits the references' size.
+    QString profileFile;   // empty: the map
+    QStringList references;
+    bool smoothSet = false;
 };
 
 // How `filter` corrects each picture: the window's filtering in one of its modes, or the gain.
@@ -39,6 +49,13 @@ struct FilterOptions {
     int jobs = 1;
     bool quiet = false;
     QStringList inputs;
+    // With a lens profile instead of the map:
+    QString profileFile;  // empty: the map
+    CorrectWhat correct = CorrectWhat::Both;
+    GainSpace space = GainSpace::Linear;
+    PhotoFormat format = PhotoFormat::Bmp;
+    int quality = 95;
+    bool cropCentre = false;
 };
 
 struct CommandLine {
@@ -51,9 +68,13 @@ struct CommandLine {
 };
 
 // Reads `arguments` (program name first):
-// `tune REFERENCE [--map FILE] [--preview OUT.bmp] [--smooth RADIUS]` or
+// `tune REFERENCE [--map FILE] [--preview OUT.bmp] [--smooth RADIUS]`,
+// `tune REFERENCE... --profile FILE [--smooth RADIUS]`,
 // `filter [--map FILE] [--mode plain|offset|scale|gain] [--strength PERCENT]
-// [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...`, plus --help and --version.
+// [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...` or
+// `filter --profile FILE [--correct both|luminance|colour] [--space linear|code]
+// [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--output FILE | --output-dir DIR]
+// [--jobs N] [--quiet] INPUT...`, plus --help and --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);
 

@@ -4,6 +4,7 @@
 #include "cli/console.h"
 #include "cli/filter_command.h"
 #include "cli/picture_memory.h"
+#include "cli/profile_tune_command.h"
 #include "cli/tune_command.h"
 
 int main(int argc, char* argv[]) {
@@ -20,8 +21,13 @@ int main(int argc, char* argv[]) {
             velmora::WriteLine(stdout, command.text.trimmed());
             return velmora::kAllDone;
         case CommandLine::Action::Tune:
+            if (!command.tune.profileFile.isEmpty()) {
+                velmora::StartPhotoLibrary(argv[0]);
+                return velmora::RunProfileTuneCommand(command.tune);
+            }
             return velmora::RunTuneCommand(command.tune);
         case CommandLine::Action::Filter:
+            if (!command.filter.profileFile.isEmpty()) velmora::StartPhotoLibrary(argv[0]);
             return velmora::RunFilterCommand(command.filter);
         case CommandLine::Action::UsageError:
             break;

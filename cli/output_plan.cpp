@@ -16,12 +16,13 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-QString OutputFor(const QString& input, const QString& outputFile, const QString& outputFolder) {
+QString OutputFor(const QString& input, const QString& outputFile, const QString& outputFolder,
+                  const QString& suffix) {
     if (!outputFile.isEmpty()) return outputFile;
     if (!outputFolder.isEmpty()) {
-        return QDir(outputFolder).filePath(QFileInfo(input).fileName() + ".bmp");
+        return QDir(outputFolder).filePath(QFileInfo(input).fileName() + '.' + suffix);
     }
-    return input + ".bmp";
+    return input + '.' + suffix;
 }
 
 }  // namespace
@@ -40,7 +41,8 @@ QString FileIdentity(const QString& path) {
 }
 
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
-                       const QString& outputFolder, const QString& mapFile) {
+                       const QString& outputFolder, const QString& mapFile,
+                       const QString& suffix, const QString& mapName) {
     OutputPlan plan;
     if (!outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
         plan.refusal = "the output folder " + Native(outputFolder) + " does not exist.";
@@ -56,7 +58,7 @@ OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
 
     QHash<QString, QString> inputByOutput;
     for (const QString& input : inputs) {
-        const QString output = OutputFor(input, outputFile, outputFolder);
+        const QString output = OutputFor(input, outputFile, outputFolder, suffix);
         const QString identity = FileIdentity(output);
         if (const auto same = inputByIdentity.constFind(identity);
             same != inputByIdentity.constEnd()) {
@@ -67,7 +69,7 @@ OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
         }
         if (identity == mapIdentity) {
             plan.refusal = "the output " + Native(output) + " of " + Native(input) +
-                           " is the correction map " + Native(mapFile) + ".";
+                           " is the " + mapName + " " + Native(mapFile) + ".";
             return plan;
         }
         if (identity == sidecarIdentity) {

@@ -1,0 +1,121 @@
+#include "cli/profile_filter_command.h"
+
+#include <QDir>
+#include <QHash>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+#include "cli/batch_run.h"
+#include "cli/console.h"
+#include "cli/tone_table_cache.h"
+#include "correction/error.h"
+#include "correction/lens_profile.h"
+#include "correction/profile_gain.h"
+#include "platform/flat_resample.h"
+#include "platform/lens_profile_file.h"
+#include "platform/photo_file.h"
+
+namespace velmora {
+namespace {
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// The gains of every picture size met in the batch, made once per size and then shared.
+class GainCache {
+  public:
+    GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit)
+        : profile_(profile), what_(what), fit_(fit) {}
+
+    std::shared_ptr<const std::vector<float>> For(std::int32_t width, std::int32_t height,
+                                                  int channels) {
+        const QString key = QString("%1x%2x%3").arg(width).arg(height).arg(channels);
+        // One lock for the whole computation: pictures of a new size wait for its gains
+        // rather than computing them again.
+        const std::lock_guard lock(mutex_);
+        if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
+        const FlatField flat = ResampleFlat(profile_.flat, width, height, fit_);
+        auto gains = std::make_shared<const std::vector<float>>(
+            ComputeGains(flat, profile_.centre, what_, channels));
+        gains_.insert(key, gains);
+        return gains;
+    }
+
+  private:
+    const LensProfile& profile_;
+    const CorrectWhat what_;
+    const FlatFit fit_;
+    std::mutex mutex_;
+    QHash<QString, std::shared_ptr<const std::vector<float>>> gains_;
+};
+
+void CheckFits(const QString& input, const Photo& photo, const FlatField& flat, bool cropCentre) {
+    if (cropCentre || SameAspect(flat, photo.width, photo.height)) return;
+    throw Error(ErrorKind::Picture,
+                QString("the picture is %1 x %2 pixels, but the lens profile was measured on "
+                        "%3 x %4, another aspect ratio; nothing was written. If the picture is a "
+                        "centred crop of the same sensor, add --crop centre.")
+                    .arg(photo.width)
+                    .arg(photo.height)
+                    .arg(flat.width)
+                    .arg(flat.height)
+                    .toStdString());
+    (void)input;
+}
+
+void Correct(Photo& photo, const std::vector<float>& gains, const ToneTableCache::Entry& tables,
+             GainSpace space) {
+    const std::vector<const ToneTables*> perChannel = tables.pointers();
+    const std::size_t rowGains = std::size_t(photo.width) * std::size_t(photo.colourChannels);
+    for (std::int32_t y = 0; y < photo.height; ++y) {
+        const float* g = gains.data() + std::size_t(y) * rowGains;
+        if (photo.bits == 16) {
+            ApplyGainRow(photo.samples16() + std::size_t(y) * photo.rowSamples(), photo.width,
+                         photo.samplesPerPixel, photo.colourChannels, g, perChannel.data(), space);
+        } else {
+            ApplyGainRow(photo.samples8() + std::size_t(y) * photo.rowSamples(), photo.width,
+                         photo.samplesPerPixel, photo.colourChannels, g, perChannel.data(), space);
+        }
+    }
+}
+
+}  // namespace
+
+int RunProfileFilterCommand(const FilterOptions& options) {
+    const OutputPlan plan =
+        PlanOutputs(options.inputs, options.outputFile, options.outputFolder, options.profileFile,
+                    FormatSuffix(options.format), "lens profile");
+    if (!plan.refusal.isEmpty()) {
+        ReportUsageError("nothing was done: " + plan.refusal, "filter");
+        return kUsageError;
+    }
+    LensProfile profile;
+    try {
+        profile = LoadLensProfile(options.profileFile);
+    } catch (const std::exception& error) {
+        ReportProblem("nothing was done: " + QString::fromStdString(error.what()));
+        return kSomeFailed;
+    }
+    ToneTableCache curves;
+    GainCache gains(profile, options.correct,
+                    options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect);
+    return RunBatch(plan, options.jobs, options.quiet,
+                    [&](const PlannedPicture& picture, ProgressReport& report) {
+                        Photo photo = ReadPhoto(picture.input);
+                        CheckFits(picture.input, photo, profile.flat, options.cropCentre);
+                        const auto tables = curves.TablesFor(photo.colourProfile,
+                                                             photo.colourChannels, photo.bits);
+                        if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
+                            report.Warn(Native(picture.input) + ": Warning: " + tables->note);
+                        }
+                        const auto g =
+                            gains.For(photo.width, photo.height, photo.colourChannels);
+                        Correct(photo, *g, *tables, options.space);
+                        WritePhoto(photo, picture.output, options.format, options.quality,
+                                   Durability::FlushLater);
+                    });
+}
+
+}  // namespace velmora

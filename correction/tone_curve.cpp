@@ -1,0 +1,53 @@
+#include "correction/tone_curve.h"
+
+#include <cmath>
+#include <limits>
+
+#include "correction/error.h"
+
+namespace velmora {
+
+double SrgbToLinear(double code) {
+    if (code <= 0.04045) return code / 12.92;
+    return std::pow((code + 0.055) / 1.055, 2.4);
+}
+
+ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_(maxCode) {
+    if (maxCode < 1 || maxCode > 65535) {
+        throw Error(ErrorKind::Overflow,
+                    "a transfer curve serves 1 to 65535 codes, not " + std::to_string(maxCode) + ".");
+    }
+    const double scale = double(maxCode);
+    decode_.resize(maxCode + 1);
+    for (std::uint32_t v = 0; v <= maxCode; ++v)
+        decode_[v] = curve(double(v) / scale);
+    threshold_.assign(maxCode + 1, 0.0);
+    for (std::uint32_t k = 1; k <= maxCode; ++k)
+        threshold_[k] = std::max(threshold_[k - 1], curve((double(k) - 0.5) / scale));
+
+    // 2^9 parts per octave keep 8-bit half-way points one to a bucket; 16-bit ones need 2^13
+    // to stay within a few.
+    const int bucketBits = maxCode <= 255 ? 9 : 13;
+    bucketShift_ = 52 - bucketBits;
+    double lowest = 1.0;
+    for (std::uint32_t k = 1; k <= maxCode; ++k) {
+        if (threshold_[k] > 0) {
+            lowest = std::min(lowest, threshold_[k]);
+            break;
+        }
+    }
+    // From the octave below the first positive half-way point up to 2, above every half-way point.
+    firstBucket_ = std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >>
+                   bucketShift_;
+    lastBucket_ = (std::bit_cast<std::uint64_t>(2.0) >> bucketShift_) - firstBucket_;
+    bucketStart_.resize(lastBucket_ + 1);
+    std::uint32_t below = 0;
+    for (std::uint64_t b = 0; b <= lastBucket_; ++b) {
+        const double lower = std::bit_cast<double>((firstBucket_ + b) << bucketShift_);
+        while (below < maxCode && threshold_[below + 1] < lower)
+            ++below;
+        bucketStart_[b] = std::uint16_t(below);
+    }
+}
+
+}  // namespace velmora

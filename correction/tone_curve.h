@@ -1,0 +1,62 @@
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace velmora {
+
+// A transfer curve: code value as a fraction of full scale (0..1) to linear light (0..1),
+// nondecreasing. Pictures carry theirs in their colour profile; sRGB is assumed where none is.
+using ToneCurve = std::function<double(double)>;
+
+// The sRGB curve (IEC 61966-2-1) in double precision.
+double SrgbToLinear(double code);
+
+// A curve sampled for one bit depth, so that decoding is a lookup and encoding a short search.
+//
+// Decoding: code v (0..maxCode) is decode[v] = curve(v / maxCode).
+// Encoding: linear value x becomes the nearest code of the curve, half-way going to the even
+// code: the half-way points are threshold[k] = curve((k - 0.5) / maxCode) for k = 1..maxCode,
+// made nondecreasing, and x becomes the number of k with x > threshold[k], or x == threshold[k]
+// and k even. Values at or below 0 (and NaN) become 0; values above the last threshold become
+// maxCode. maxCode is at most 65535.
+class ToneTables {
+  public:
+    ToneTables(const ToneCurve& curve, std::uint32_t maxCode);
+
+    std::uint32_t maxCode() const { return maxCode_; }
+    double Decode(std::uint32_t code) const { return decode_[code]; }
+    const double* decode() const { return decode_.data(); }
+
+    std::uint32_t Encode(double linear) const {
+        if (!(linear > threshold_[0])) return 0;  // also NaN
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(linear) >> bucketShift_;
+        const std::uint64_t bucket =
+            bits < firstBucket_ ? 0 : std::min<std::uint64_t>(bits - firstBucket_, lastBucket_);
+        std::uint32_t k = bucketStart_[bucket];
+        while (k < maxCode_ && Passes(linear, k + 1))
+            ++k;
+        return k;
+    }
+
+  private:
+    bool Passes(double x, std::uint32_t k) const {
+        return x > threshold_[k] || (x == threshold_[k] && k % 2 == 0);
+    }
+
+    std::uint32_t maxCode_;
+    std::vector<double> decode_;     // maxCode + 1 entries
+    std::vector<double> threshold_;  // [0] = 0, then the maxCode half-way points
+    // Buckets split every binary octave of linear values into equal parts, fine enough that few
+    // half-way points share one; a bucket knows how many lie below it, so the search starts at
+    // most a few steps short. Bucket = the value's top bits less those of the first bucket.
+    std::vector<std::uint16_t> bucketStart_;
+    int bucketShift_ = 0;
+    std::uint64_t firstBucket_ = 0;
+    std::uint64_t lastBucket_ = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,159 @@
+#include "platform/lens_profile_file.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <memory>
+#include <vips/vips8>
+
+#include "correction/atomic_file.h"
+#include "correction/error.h"
+
+namespace velmora {
+namespace {
+
+constexpr char kFormatName[] = "velmora lens profile";
+constexpr int kVersion = 1;
+constexpr double kFullScale = 65535.0;
+
+[[noreturn]] void Fail(const QString& path, const QString& reason) {
+    throw Error(ErrorKind::File,
+                ("lens profile " + QDir::toNativeSeparators(path) + ": " + reason).toStdString());
+}
+
+QByteArray Checksum(const QJsonObject& description, const std::uint16_t* samples,
+                    std::size_t count) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QJsonDocument(description).toJson(QJsonDocument::Compact));
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(samples),
+                                qsizetype(count * sizeof(std::uint16_t))));
+    return hash.result().toHex();
+}
+
+QJsonObject Describe(const LensProfile& profile) {
+    QJsonArray centre;
+    for (int c = 0; c < profile.flat.channels; ++c)
+        centre.append(profile.centre[std::size_t(c)]);
+    QJsonArray references;
+    for (const std::string& name : profile.references)
+        references.append(QString::fromStdString(name));
+    return QJsonObject{{"format", kFormatName},
+                       {"version", kVersion},
+                       {"width", profile.flat.width},
+                       {"height", profile.flat.height},
+                       {"channels", profile.flat.channels},
+                       {"values", "linear"},
+                       {"centre", centre},
+                       {"referenceBits", profile.referenceBits},
+                       {"smooth", profile.smoothRadius},
+                       {"references", references}};
+}
+
+}  // namespace
+
+void SaveLensProfile(const LensProfile& profile, const QString& path) {
+    const FlatField& flat = profile.flat;
+    std::vector<std::uint16_t> samples(flat.values.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double v = std::nearbyint(double(flat.values[i]) * kFullScale);
+        samples[i] = std::uint16_t(std::clamp(v, 0.0, kFullScale));
+    }
+    QJsonObject description = Describe(profile);
+    description["sha256"] = QString::fromLatin1(Checksum(description, samples.data(), samples.size()));
+
+    void* encoded = nullptr;
+    std::size_t size = 0;
+    try {
+        vips::VImage image = vips::VImage::new_from_memory(
+            samples.data(), samples.size() * sizeof(std::uint16_t), flat.width, flat.height,
+            flat.channels, VIPS_FORMAT_USHORT);
+        image = image.copy(vips::VImage::option()->set(
+            "interpretation",
+            flat.channels == 1 ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16));
+        const QByteArray text = QJsonDocument(description).toJson(QJsonDocument::Compact);
+        image.set(VIPS_META_IMAGEDESCRIPTION, text.constData());
+        image.write_to_buffer(".tif", &encoded, &size,
+                              vips::VImage::option()
+                                  ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+                                  ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
+                                  ->set("level", 1));
+    } catch (const vips::VError& error) {
+        Fail(path, QString("cannot be encoded (%1).").arg(QString::fromUtf8(error.what()).trimmed()));
+    }
+    std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
+    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
+                        static_cast<const std::uint8_t*>(encoded), size, Durability::FlushEachFile);
+}
+
+LensProfile LoadLensProfile(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        Fail(path, QFileInfo::exists(path) ? "cannot be opened: " + file.errorString() + "."
+                                           : "does not exist.");
+    }
+    const QByteArray bytes = file.readAll();
+    if (!bytes.startsWith("II*") && !bytes.startsWith("MM\0*")) {
+        Fail(path, "is not a lens profile (not a TIFF file).");
+    }
+    vips::VImage image;
+    std::vector<std::uint16_t> samples;
+    QJsonObject description;
+    try {
+        image = vips::VImage::new_from_buffer(
+            bytes.constData(), std::size_t(bytes.size()), "",
+            vips::VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+        if (image.get_typeof(VIPS_META_IMAGEDESCRIPTION) == 0) {
+            Fail(path, "is a TIFF picture but not a lens profile (it has no description).");
+        }
+        description = QJsonDocument::fromJson(image.get_string(VIPS_META_IMAGEDESCRIPTION)).object();
+        if (description.value("format").toString() != kFormatName) {
+            Fail(path, "is a TIFF picture but not a lens profile.");
+        }
+        const int version = description.value("version").toInt();
+        if (version != kVersion) {
+            Fail(path, QString("is a lens profile of version %1; this program reads version %2. "
+                               "Measure it again with velmora-cli tune --profile.")
+                           .arg(version)
+                           .arg(kVersion));
+        }
+        const int channels = description.value("channels").toInt();
+        if (image.width() != description.value("width").toInt() ||
+            image.height() != description.value("height").toInt() || image.bands() != channels ||
+            (channels != 1 && channels != 3) || image.format() != VIPS_FORMAT_USHORT) {
+            Fail(path, "is damaged: its pixels do not match its description.");
+        }
+        std::size_t size = 0;
+        std::unique_ptr<void, void (*)(void*)> pixels(image.write_to_memory(&size), g_free);
+        samples.resize(size / sizeof(std::uint16_t));
+        std::memcpy(samples.data(), pixels.get(), size);
+    } catch (const vips::VError& error) {
+        Fail(path, "is damaged or cut short (" + QString::fromUtf8(error.what()).trimmed() + ").");
+    }
+    const QString stored = description.take("sha256").toString();
+    if (stored.toLatin1() != Checksum(description, samples.data(), samples.size())) {
+        Fail(path, "is damaged: its checksum does not match its content.");
+    }
+
+    LensProfile profile;
+    profile.flat.width = image.width();
+    profile.flat.height = image.height();
+    profile.flat.channels = image.bands();
+    profile.flat.values.resize(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        profile.flat.values[i] = float(double(samples[i]) / kFullScale);
+    const QJsonArray centre = description.value("centre").toArray();
+    for (int c = 0; c < 3; ++c)
+        profile.centre[std::size_t(c)] = centre.at(profile.flat.channels == 1 ? 0 : c).toDouble();
+    profile.referenceBits = description.value("referenceBits").toInt();
+    profile.smoothRadius = description.value("smooth").toInt();
+    for (const QJsonValue& name : description.value("references").toArray())
+        profile.references.push_back(name.toString().toStdString());
+    return profile;
+}
+
+}  // namespace velmora

@@ -1,0 +1,222 @@
+#include "platform/photo_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <set>
+#include <string>
+#include <vips/vips8>
+
+#include "correction/error.h"
+#include "platform/picture_file.h"
+
+namespace velmora {
+namespace {
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+[[noreturn]] void Refuse(const QString& path, const QString& reason) {
+    throw Error(ErrorKind::Picture, (Native(path) + ": " + reason).toStdString());
+}
+
+// The library's message without its trailing newline and repeated lines.
+QString LibraryReason(const vips::VError& error) {
+    QStringList lines = QString::fromUtf8(error.what()).split('\n', Qt::SkipEmptyParts);
+    lines.removeDuplicates();
+    return lines.join("; ");
+}
+
+// Fields that describe the pixels rather than the photograph; the new picture has its own.
+bool IsPixelField(const char* name) {
+    static const std::set<std::string> kPixelFields{
+        "width",  "height",   "bands",           "format",  "coding",     "interpretation",
+        "xoffset", "yoffset", "filename",        "mode",    "bits-per-sample", "palette",
+        "palette-bit-depth", "vips-loader", "n-pages", "page-height"};
+    return kPixelFields.count(name) != 0;
+}
+
+void CopyMetadata(VipsImage* in, vips::VImage& to) {
+    VipsImage* out = to.get_image();
+    char** fields = vips_image_get_fields(in);
+    for (char** field = fields; *field != nullptr; ++field) {
+        if (!IsPixelField(*field)) {
+            GValue value = G_VALUE_INIT;
+            if (vips_image_get(in, *field, &value) == 0) {
+                vips_image_set(out, *field, &value);
+                g_value_unset(&value);
+            }
+        }
+    }
+    g_strfreev(fields);
+}
+
+void WriteBitmap(const Photo& photo, const QString& path, Durability durability) {
+    Bitmap bitmap(photo.width, photo.height);
+    const std::uint8_t* samples = photo.samples8();
+    const int step = photo.samplesPerPixel;
+    const int green = photo.colourChannels == 3 ? 1 : 0;
+    const int blue = photo.colourChannels == 3 ? 2 : 0;
+    for (std::int32_t y = 0; y < photo.height; ++y) {
+        const std::uint8_t* in = samples + std::size_t(y) * photo.rowSamples();
+        std::uint8_t* out = bitmap.row(y);
+        for (std::int32_t x = 0; x < photo.width; ++x, in += step, out += 3) {
+            out[0] = in[blue];
+            out[1] = in[green];
+            out[2] = in[0];
+        }
+    }
+    SavePictureAsBitmapFile(bitmap, path, durability);
+}
+
+}  // namespace
+
+QString FormatSuffix(PhotoFormat format) {
+    switch (format) {
+        case PhotoFormat::Bmp:
+            return "bmp";
+        case PhotoFormat::Png:
+            return "png";
+        case PhotoFormat::Tiff:
+            return "tif";
+        case PhotoFormat::Jpeg:
+            return "jpg";
+    }
+    return "bmp";
+}
+
+bool FormatForSuffix(const QString& fileName, PhotoFormat* format) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == "bmp") {
+        *format = PhotoFormat::Bmp;
+    } else if (suffix == "png") {
+        *format = PhotoFormat::Png;
+    } else if (suffix == "tif" || suffix == "tiff") {
+        *format = PhotoFormat::Tiff;
+    } else if (suffix == "jpg" || suffix == "jpeg") {
+        *format = PhotoFormat::Jpeg;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void StartPhotoLibrary(const char* programName) {
+    if (VIPS_INIT(programName) != 0) vips_error_exit("cannot start libvips");
+    // Every photograph is read once; a cache would only hold on to memory.
+    vips_cache_set_max(0);
+}
+
+Photo ReadPhoto(const QString& path, bool pixels) {
+    Photo photo;
+    vips::VImage decoded;
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        Refuse(path, "cannot open the file: " +
+                         (QFileInfo::exists(path) ? file.errorString() : "it does not exist") + ".");
+    }
+    photo.encoded = file.readAll();
+    if (file.error() != QFileDevice::NoError) Refuse(path, "cannot read: " + file.errorString());
+    try {
+        // From memory, so that a name holding "[" is not taken for load options.
+        decoded = vips::VImage::new_from_buffer(
+            photo.encoded.constData(), std::size_t(photo.encoded.size()), "",
+            vips::VImage::option()
+                ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+    } catch (const vips::VError& error) {
+        Refuse(path, "not a picture that can be read (" + LibraryReason(error) + ").");
+    }
+    const vips::VImage& image = decoded;
+    photo.file = std::shared_ptr<VipsImage>(decoded.get_image(), g_object_unref);
+    g_object_ref(decoded.get_image());
+    photo.width = image.width();
+    photo.height = image.height();
+    if (std::int64_t(photo.width) * photo.height > kLargestPhotoPixels) {
+        Refuse(path, QString("the file claims %1 x %2 pixels, more than the %3 megapixels a "
+                             "picture may have.")
+                         .arg(photo.width)
+                         .arg(photo.height)
+                         .arg(kLargestPhotoPixels / 1000000));
+    }
+    const VipsInterpretation interpretation = image.interpretation();
+    if (interpretation == VIPS_INTERPRETATION_CMYK) {
+        Refuse(path, "CMYK pictures cannot be corrected; convert it to RGB first.");
+    }
+    if (image.format() != VIPS_FORMAT_UCHAR && image.format() != VIPS_FORMAT_USHORT) {
+        Refuse(path, "its samples are neither 8 nor 16 bits.");
+    }
+    if (image.bands() < 1 || image.bands() > 4) {
+        Refuse(path, QString("it has %1 channels; grey, RGB and either with alpha can be "
+                             "corrected.")
+                         .arg(image.bands()));
+    }
+    photo.bits = image.format() == VIPS_FORMAT_USHORT ? 16 : 8;
+    photo.samplesPerPixel = image.bands();
+    photo.colourChannels = image.bands() >= 3 ? 3 : 1;
+    if (image.get_typeof(VIPS_META_ICC_NAME) != 0) {
+        std::size_t length = 0;
+        const void* icc = image.get_blob(VIPS_META_ICC_NAME, &length);
+        photo.colourProfile = QByteArray(static_cast<const char*>(icc), qsizetype(length));
+    }
+    if (!pixels) return photo;
+    try {
+        std::size_t size = 0;
+        void* decodedPixels = image.write_to_memory(&size);
+        photo.bytes = {static_cast<std::uint8_t*>(decodedPixels), g_free};
+        photo.byteCount = size;
+    } catch (const vips::VError& error) {
+        Refuse(path, "its pixel data is damaged or cut short (" + LibraryReason(error) + ").");
+    }
+    return photo;
+}
+
+void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int quality,
+                Durability durability) {
+    if (photo.bits == 16 && (format == PhotoFormat::Bmp || format == PhotoFormat::Jpeg)) {
+        Refuse(path, QString("a 16-bit picture cannot be written as %1, which holds 8 bits; use "
+                             "--format png or tiff.")
+                         .arg(format == PhotoFormat::Bmp ? "BMP" : "JPEG"));
+    }
+    if (format == PhotoFormat::Bmp) {
+        WriteBitmap(photo, path, durability);
+        return;
+    }
+    void* encoded = nullptr;
+    std::size_t size = 0;
+    try {
+        const bool grey = photo.colourChannels == 1;
+        vips::VImage image = vips::VImage::new_from_memory(
+            photo.bytes.get(), photo.byteCount, photo.width, photo.height, photo.samplesPerPixel,
+            photo.bits == 16 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
+        image = image.copy(vips::VImage::option()
+                               ->set("interpretation",
+                                     photo.bits == 16 ? (grey ? VIPS_INTERPRETATION_GREY16
+                                                              : VIPS_INTERPRETATION_RGB16)
+                                                      : (grey ? VIPS_INTERPRETATION_B_W
+                                                              : VIPS_INTERPRETATION_sRGB))
+                               ->set("xres", photo.file->Xres)
+                               ->set("yres", photo.file->Yres));
+        CopyMetadata(photo.file.get(), image);
+        if (format == PhotoFormat::Jpeg) {
+            if (photo.samplesPerPixel != photo.colourChannels) {
+                image = image.extract_band(0, vips::VImage::option()->set("n", photo.colourChannels));
+                CopyMetadata(photo.file.get(), image);
+            }
+            image.write_to_buffer(".jpg", &encoded, &size,
+                                  vips::VImage::option()->set("Q", quality));
+        } else if (format == PhotoFormat::Png) {
+            image.write_to_buffer(".png", &encoded, &size);
+        } else {
+            image.write_to_buffer(".tif", &encoded, &size);
+        }
+    } catch (const vips::VError& error) {
+        Refuse(path, "cannot encode the picture (" + LibraryReason(error) + ").");
+    }
+    std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
+    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
+                        static_cast<const std::uint8_t*>(encoded), size, durability);
+}
+
+}  // namespace velmora
