@@ -1,10 +1,35 @@
 #include "cli/round_trip.h"
 
+#include <string>
+
+#include "correction/error.h"
 #include "correction/gain.h"
 #include "correction/picture_bytes.h"
 #include "platform/picture_file.h"
 
 namespace velmora {
+
+void WithMapSizeHint(const PixelBytes& pixels, const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const Error& error) {
+        if (error.kind() != ErrorKind::SubscriptOutOfRange) throw;
+        // The very error the map's checks raise for this picture, and no other of the kind.
+        try {
+            CheckRowFitsMap(pixels.widthBytes());
+            CheckRowsFitMap(pixels.rows());
+        } catch (const Error& beyond) {
+            if (beyond.cause() != error.cause()) throw error;
+            throw Error(error.kind(),
+                        error.cause() + " The map serves pictures up to " +
+                            std::to_string(kMapRowBytes / 3) + " x " + std::to_string(kMapRows) +
+                            " pixels; for larger pictures measure a lens profile with "
+                            "'velmora-cli tune REFERENCE --profile FILE' and use 'filter "
+                            "--profile FILE'.");
+        }
+        throw;
+    }
+}
 
 PictureSize CorrectPictureFile(const QString& input, const QString& output,
                                const std::function<void(PixelBytes&)>& correct,
@@ -12,7 +37,7 @@ PictureSize CorrectPictureFile(const QString& input, const QString& output,
     LoadedPicture picture = LoadPictureFile(input);
     PixelBytes pixels;
     const BITMAP size = ReadPictureBytes(&picture.bitmap, pixels);
-    correct(pixels);
+    WithMapSizeHint(pixels, [&] { correct(pixels); });
     WritePictureBytes(&picture.bitmap, size, pixels.data(), {});
     SavePictureAsBitmapFile(picture.bitmap, output, durability);
     return {picture.bitmap.width(), picture.bitmap.height(), size.bmWidthBytes, size.bmHeight};

@@ -32,6 +32,11 @@ PictureSize CorrectPictureFile(const QString& input, const QString& output,
                                const std::function<void(PixelBytes&)>& correct,
                                Durability durability = Durability::FlushEachFile);
 
+// Runs `step` on `pixels`. When it fails with the map's own size error (more bytes per row or
+// more rows than the map holds), the error also says what serves larger pictures; the window
+// reports the map's error as it is.
+void WithMapSizeHint(const PixelBytes& pixels, const std::function<void()>& step);
+
 // The window's "load", "filtering" and "save(bmp)": FilterPixelBytes as the correction, so a
 // picture filtered here and one filtered in the window come out as the same bytes. `map` is
 // only read, so several threads may share it.

@@ -13,6 +13,7 @@
 #include "cli/console.h"
 #include "cli/map_sidecar.h"
 #include "cli/output_plan.h"
+#include "cli/round_trip.h"
 #include "cli/tune_summary.h"
 #include "correction/correction_map.h"
 #include "correction/error.h"
@@ -116,8 +117,10 @@ int RunTuneCommand(const TuneOptions& options) {
             smoothed = pixels;
             SmoothPixelBytes(smoothed, options.smoothRadius);
         }
-        const ReferenceGroup reference =
-            TuneCorrectionMap(options.smoothRadius > 0 ? smoothed : pixels, map);
+        ReferenceGroup reference;
+        WithMapSizeHint(pixels, [&] {
+            reference = TuneCorrectionMap(options.smoothRadius > 0 ? smoothed : pixels, map);
+        });
         CheckSidecarReplaceable(sidecarPath);
         SaveCorrectionMap(map, mapFile);
 

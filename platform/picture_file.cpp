@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -75,6 +76,145 @@ QByteArray EncodeBitmapFile(const Bitmap& picture) {
     return bytes;
 }
 
+// Little-endian fields of a file's header.
+std::uint32_t Le32(const std::uint8_t* at) {
+    return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 |
+           std::uint32_t(at[3]) << 24;
+}
+std::uint16_t Le16(const std::uint8_t* at) {
+    return std::uint16_t(at[0] | at[1] << 8);
+}
+
+// Qt decodes a BMP whose pixel array lies past the end of the file as a black or part-black
+// picture, without an error. The array starts at bfOffBits, or right after the headers, bit
+// masks and palette when bfOffBits points inside them (where Qt reads it), and holds
+// |biHeight| rows of biWidth x biBitCount bits, each padded to four bytes; a compressed array
+// holds biSizeImage bytes. Returns why the file is cut short, or nothing when it holds the whole
+// array or when its header is one Qt refuses anyway.
+QString BitmapCutShort(const std::uint8_t* bytes, std::int64_t size) {
+    constexpr std::int64_t kFileHeader = 14;
+    if (size < kFileHeader + 4) return {};
+    const std::int64_t infoSize = Le32(bytes + 14);
+    const bool core = infoSize == 12;
+    if ((!core && infoSize < 40) || size < kFileHeader + (core ? 12 : 40)) return {};
+    const std::uint8_t* info = bytes + kFileHeader;
+    const std::int64_t width = core ? Le16(info + 4) : std::int32_t(Le32(info + 4));
+    const std::int64_t height = core ? Le16(info + 6) : std::int32_t(Le32(info + 8));
+    const int bitCount = core ? Le16(info + 10) : Le16(info + 14);
+    const std::uint32_t compression = core ? 0 : Le32(info + 16);
+    const std::int64_t sizeImage = core ? 0 : Le32(info + 20);
+    const std::int64_t coloursUsed = core ? 0 : Le32(info + 32);
+    if (width <= 0 || height == 0) return {};
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 &&
+        bitCount != 32) {
+        return {};
+    }
+
+    constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6;
+    std::int64_t masks = 0;
+    if (infoSize == 40 && compression == kBitFields) masks = 12;
+    if (infoSize == 40 && compression == kAlphaBitFields) masks = 16;
+    // Never more colours than the bits can pick: the start is not put later than Qt reads it.
+    const std::int64_t colours = bitCount <= 8 ? std::int64_t(1) << bitCount : 0;
+    const std::int64_t palette =
+        (coloursUsed != 0 ? std::min(coloursUsed, colours) : colours) * (core ? 3 : 4);
+    const std::int64_t start =
+        std::max<std::int64_t>(Le32(bytes + 10), kFileHeader + infoSize + masks + palette);
+
+    const auto cut = [&](const QString& data) {
+        return QString(
+                   "the file is cut short: its header puts %1 of pixel data at byte %2, but the "
+                   "file holds %3 bytes.")
+            .arg(data, QString::number(start), QString::number(size));
+    };
+    const std::int64_t left = size - std::min(start, size);
+    if (compression == kRle8 || compression == kRle4) {
+        const std::int64_t coded = std::max<std::int64_t>(sizeImage, 1);
+        return coded <= left ? QString() : cut(QString("%1 bytes").arg(coded));
+    }
+    if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields) {
+        return {};
+    }
+    const std::int64_t rowBytes = (width * bitCount + 31) / 32 * 4;
+    const std::int64_t rows = height < 0 ? -height : height;
+    if (rowBytes == 0) return {};
+    // Compared by division: rows x rowBytes can pass 64 bits.
+    if (rows > left / rowBytes) return cut(QString("%1 rows of %2 bytes").arg(rows).arg(rowBytes));
+    if (sizeImage > left) return cut(QString("%1 bytes").arg(sizeImage));
+    return {};
+}
+
+// libjpeg fills a JPEG whose coded data stops early with grey and only warns. Every scan of a
+// whole file is followed by a marker, the last by the end-of-picture marker (0xFF 0xD9); the
+// segments between are skipped by their lengths, and inside coded data 0xFF is followed by a
+// stuffed 0 or a restart marker. Returns why the file is cut short, or nothing when the end
+// marker is reached or the structure is one libjpeg refuses anyway. Bytes after the end marker
+// (a camera's second picture, a trailer) are no concern.
+QString JpegCutShort(const std::uint8_t* bytes, std::int64_t size) {
+    const auto cut = [size](const char* where) {
+        return QString(
+                   "the file is cut short: it ends %1 after %2 bytes, before the picture's "
+                   "end marker.")
+            .arg(where, QString::number(size));
+    };
+    std::int64_t at = 2;  // after the start marker
+    while (true) {
+        // libjpeg skips stray bytes before a marker, with a warning.
+        if (at >= size) return cut("between two segments");
+        const auto* mark =
+            static_cast<const std::uint8_t*>(std::memchr(bytes + at, 0xFF, std::size_t(size - at)));
+        if (mark == nullptr) return cut("between two segments");
+        at = mark - bytes;
+        while (at < size && bytes[at] == 0xFF)
+            ++at;
+        if (at >= size) return cut("between two segments");
+        const std::uint8_t marker = bytes[at++];
+        if (marker == 0xD9) return {};
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
+        if (size - at < 2) return cut("inside a segment header");
+        const std::int64_t length = std::int64_t(bytes[at]) << 8 | bytes[at + 1];
+        if (length < 2) return {};
+        if (length > size - at) return cut("inside a segment");
+        at += length;
+        if (marker != 0xDA) continue;
+        // Coded data of a scan, up to the next marker that is no stuffing and no restart.
+        while (true) {
+            const auto* ff = static_cast<const std::uint8_t*>(
+                std::memchr(bytes + at, 0xFF, std::size_t(size - at)));
+            if (ff == nullptr) return cut("inside the picture's coded data");
+            std::int64_t next = ff - bytes + 1;
+            while (next < size && bytes[next] == 0xFF)
+                ++next;
+            if (next >= size) return cut("inside the picture's coded data");
+            if (bytes[next] == 0x00 || (bytes[next] >= 0xD0 && bytes[next] <= 0xD7)) {
+                at = next + 1;
+                continue;
+            }
+            at = ff - bytes;
+            break;
+        }
+    }
+}
+
+// Why the file, read as `format`, is cut short beyond what its decoder recovers; nothing when
+// it is whole or its format needs no check here (Qt's PNG reader fails on its own).
+QString CutShort(QFile& file, const QByteArray& format) {
+    if ((format != "bmp" && format != "jpeg") || file.isSequential()) return {};
+    std::int64_t size = file.size();
+    if (size <= 0) return {};
+    const std::uint8_t* bytes = file.map(0, size);
+    QByteArray read;
+    if (bytes == nullptr) {
+        read = file.readAll();
+        if (!file.seek(0)) return {};
+        bytes = reinterpret_cast<const std::uint8_t*>(read.constData());
+        size = read.size();
+    }
+    const QString cut = format == "bmp" ? BitmapCutShort(bytes, size) : JpegCutShort(bytes, size);
+    if (read.isNull()) file.unmap(const_cast<std::uint8_t*>(bytes));
+    return cut;
+}
+
 }  // namespace
 
 Bitmap ImageToBitmap(const QImage& image) {
@@ -115,6 +255,12 @@ LoadedPicture LoadPictureFile(const QString& path) {
     }
     QImageReader reader(&file);
     reader.setAutoTransform(false);
+    // Checked before decoding: a header that claims a huge picture is refused before Qt
+    // allocates it.
+    if (const QString cut = CutShort(file, reader.format()); !cut.isEmpty()) {
+        throw Error(ErrorKind::Picture,
+                    QString("cannot load %1: %2").arg(Native(path), cut).toStdString());
+    }
     QImage image = reader.read();
     if (image.isNull()) {
         throw Error(

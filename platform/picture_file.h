@@ -20,7 +20,8 @@ struct LoadedPicture {
 // Decodes any picture Qt reads into 24-bit B, G, R rows; grayscale, palette and alpha pictures
 // too (alpha is dropped). The EXIF orientation is not applied: a correction map is measured in
 // the camera's own frame. Raises ErrorKind::Picture naming the file and the reader's reason,
-// also for a picture beyond Qt's allocation limit.
+// also for a picture beyond Qt's allocation limit, and for a BMP or JPEG whose pixel data is cut
+// short or lies past the end of the file, which Qt would decode as black or grey.
 LoadedPicture LoadPictureFile(const QString& path);
 
 // Writes the picture's pixels as a 24-bit BMP at exactly `path` (no extension is added). The

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +22,7 @@ using velmora::Form1;
 
 namespace {
 
-enum class Expect { Picture, PictureError, PictureOrPictureError };
+enum class Expect { Picture, PictureError };
 
 }  // namespace
 
@@ -67,6 +68,23 @@ QByteArray ClaimingBitmapHeader(qint32 width, qint32 height) {
     header[26] = 1;
     header[28] = 24;
     return header;
+}
+
+// `bytes` with the 32-bit little-endian field at `at` set to `value`.
+QByteArray WithField32(QByteArray bytes, int at, quint32 value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char(value >> (8 * i));
+    return bytes;
+}
+
+QByteArray ProgressiveJpeg(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    if (!writer.write(image)) qFatal("cannot encode a progressive JPEG");
+    return bytes;
 }
 
 // A JPEG whose EXIF block asks viewers to turn it a quarter to the right (orientation 6).
@@ -120,10 +138,34 @@ class HostileFiles : public QObject {
         };
 
         row("zero-byte file", Write("empty.jpg", {}), Expect::PictureError);
+        // Damaged: the pixel data is missing or cut short, which the decoders would fill with
+        // grey or black.
         row("truncated JPEG", Write("truncated.jpg", jpeg.left(jpeg.size() / 2)),
-            Expect::PictureOrPictureError, QSize(64, 48));
+            Expect::PictureError);
+        const QByteArray progressive = ProgressiveJpeg(Ramp(64, 48, QImage::Format_RGB888));
+        row("progressive JPEG cut in its last scan",
+            Write("cut-progressive.jpg", progressive.left(progressive.size() - 40)),
+            Expect::PictureError);
         row("truncated BMP", Write("truncated.bmp", bmp.left(bmp.size() / 2)),
-            Expect::PictureOrPictureError, QSize(64, 48));
+            Expect::PictureError);
+        row("BMP pixel data offset past the end",
+            Write("offset-past.bmp", WithField32(bmp, 10, quint32(bmp.size()) + 100)),
+            Expect::PictureError);
+        row("BMP pixel data size past the end",
+            Write("size-past.bmp", WithField32(bmp, 34, quint32(bmp.size()) * 2)),
+            Expect::PictureError);
+        const QByteArray png = Encoded(Ramp(64, 48, QImage::Format_RGB888), "PNG");
+        row("PNG cut in its pixel data", Write("truncated.png", png.left(png.size() * 3 / 4)),
+            Expect::PictureError);
+        // Whole files that a check for missing data must not refuse.
+        row("progressive JPEG", Write("progressive.jpg", progressive), Expect::Picture,
+            QSize(64, 48));
+        row("JPEG followed by a second picture",
+            Write("trailer.jpg", jpeg + Encoded(Ramp(8, 8, QImage::Format_RGB888), "JPEG")),
+            Expect::Picture, QSize(64, 48));
+        const QByteArray palette = Encoded(Ramp(30, 20, QImage::Format_Indexed8), "BMP");
+        row("top-down palette BMP", Write("top-down.bmp", WithField32(palette, 22, quint32(-20))),
+            Expect::Picture, QSize(30, 20));
         row("text, not a picture", Write("notes.jpg", "These are notes, not a picture.\n"),
             Expect::PictureError);
         QDir().mkpath(folder_.filePath("folder.jpg"));
@@ -232,15 +274,25 @@ class HostileFiles : public QObject {
     }
 
     // A byte or a row beyond the map's 4800 x 1200 loads, but filtering and tuning refuse it
-    // with subscript out of range and change nothing; the window and velmora-cli alike.
+    // with subscript out of range and change nothing; the window and velmora-cli alike. Only
+    // velmora-cli adds what serves larger pictures; the window says the map's words alone.
     void beyondTheMap_data() {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("1601 x 1200: 4804 bytes a row") << QSize(1601, 1200);
-        QTest::newRow("1600 x 1201: one row more") << QSize(1600, 1201);
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("1601 x 1200: 4804 bytes a row")
+            << QSize(1601, 1200)
+            << "the picture has 4804 bytes per row; the correction map holds 4800.";
+        QTest::newRow("1600 x 1201: one row more")
+            << QSize(1600, 1201) << "the picture has 1201 rows; the correction map holds 1200.";
     }
 
     void beyondTheMap() {
         QFETCH(QSize, size);
+        QFETCH(QString, cause);
+        const QString hint =
+            " The map serves pictures up to 1600 x 1200 pixels; for larger pictures measure a "
+            "lens profile with 'velmora-cli tune REFERENCE --profile FILE' and use 'filter "
+            "--profile FILE'.";
         const QString path =
             Write(QString("beyond-%1x%2.png").arg(size.width()).arg(size.height()),
                   Encoded(Ramp(size.width(), size.height(), QImage::Format_RGB888), "PNG"));
@@ -255,6 +307,7 @@ class HostileFiles : public QObject {
                 QFAIL("a picture beyond the map was corrected");
             } catch (const Error& error) {
                 QCOMPARE(error.kind(), ErrorKind::SubscriptOutOfRange);
+                QCOMPARE(QString::fromStdString(error.cause()), cause);
             }
         }
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(form.workingPicture()->bitmap.bits()),
@@ -265,12 +318,14 @@ class HostileFiles : public QObject {
         const QString output = folder_.filePath("beyond.bmp");
         const CliRun run = RunCli({"filter", path, "--output", output}, work_);
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains(QFileInfo(path).fileName()) &&
-                     run.err.contains("Subscript out of range"),
+        QVERIFY2(run.err.contains(QFileInfo(path).fileName() +
+                                  ": Subscript out of range: " + cause + hint),
                  qPrintable(run.err));
         QVERIFY(!QFile::exists(output));
         const CliRun tune = RunCli({"tune", path}, work_);
         QCOMPARE(tune.exitCode, 1);
+        QVERIFY2(tune.err.contains("Subscript out of range: " + cause + hint),
+                 qPrintable(tune.err));
         QVERIFY(!QFile::exists(QDir(work_).filePath("data.dat")));
     }
 };
