@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "correction/flat_field.h"
+#include "correction/profile_gain.h"
+#include "correction/tone_curve.h"
+
+namespace velmora {
+namespace {
+
+// The gain's steps written plainly in double precision: decode through the curve, multiply,
+// then find the nearest code whose curve value is x by bisection, a value exactly half-way
+// going to the even code, and cut at the top.
+std::uint32_t Defined(std::uint32_t v, float g, const ToneCurve& curve, std::uint32_t maxCode,
+                      GainSpace space) {
+    const double top = double(maxCode);
+    if (space == GainSpace::Code) return std::uint32_t(std::min(top, std::nearbyint(v * double(g))));
+    const double x = curve(double(v) / top) * double(g);
+    if (!(x > 0)) return 0;
+    if (curve(1.0) <= x) return maxCode;
+    double lo = 0, hi = 1;
+    for (int i = 0; i < 64; ++i) {
+        const double mid = (lo + hi) / 2;
+        (curve(mid) < x ? lo : hi) = mid;
+    }
+    // Bisection brackets x between codes k and k + 1; the nearer is the one on x's side of the
+    // curve's value half-way between them, the even one when x is exactly that value.
+    const double k = std::min(std::floor(lo * top), top - 1);
+    const double halfWay = curve((k + 0.5) / top);
+    if (x == halfWay) return std::uint32_t(std::fmod(k, 2) == 0 ? k : k + 1);
+    return std::uint32_t(x < halfWay ? k : k + 1);
+}
+
+struct CurveCase {
+    const char* name;
+    ToneCurve curve;
+};
+
+std::vector<CurveCase> Curves() {
+    return {{"sRGB", SrgbToLinear},
+            {"gamma 2.2", [](double c) { return std::pow(c, 2.2); }},
+            {"linear", [](double c) { return c; }},
+            // A flat toe and a steep shoulder, as a sampled camera curve may have.
+            {"toe", [](double c) { return c < 0.1 ? 0.0 : std::pow((c - 0.1) / 0.9, 3.0); }}};
+}
+
+// Runs (v, g) pairs through ApplyGainRow as one row of grey + alpha pixels, whose alpha must
+// stay, and compares each result with the definition.
+template <typename Sample>
+void ExpectRowMatches(const std::vector<std::uint32_t>& values, const std::vector<float>& gains,
+                      const CurveCase& curve, GainSpace space) {
+    const std::uint32_t maxCode = (1u << (8 * sizeof(Sample))) - 1;
+    const ToneTables tables(curve.curve, maxCode);
+    const ToneTables* perChannel[] = {&tables};
+    std::vector<Sample> row;
+    for (const std::uint32_t v : values) {
+        row.push_back(Sample(v));
+        row.push_back(Sample(maxCode / 3));
+    }
+    ApplyGainRow(row.data(), std::int32_t(values.size()), 2, 1, gains.data(), perChannel, space);
+    int wrong = 0;
+    for (std::size_t i = 0; i < values.size() && wrong < 5; ++i) {
+        const std::uint32_t expected = Defined(values[i], gains[i], curve.curve, maxCode, space);
+        if (row[2 * i] != expected || row[2 * i + 1] != Sample(maxCode / 3)) {
+            ADD_FAILURE() << curve.name << ", " << 8 * sizeof(Sample) << " bits: v " << values[i]
+                          << " x " << gains[i] << " gave " << int(row[2 * i]) << ", not "
+                          << expected;
+            ++wrong;
+        }
+    }
+}
+
+// Every 8-bit value under 1,025 gains from 1/16 to 16 (the powers of two among them land on
+// half-way points), and 200,000 random 16-bit pairs, in both spaces and for curves of every shape.
+TEST(ProfileGain, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
+    std::vector<std::uint32_t> values8;
+    std::vector<float> gains8;
+    for (int i = 0; i <= 1024; ++i) {
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            values8.push_back(v);
+            gains8.push_back(float(std::exp2(-4.0 + 8.0 * i / 1024.0)));
+        }
+    }
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::uint32_t> code(0, 65535);
+    std::uniform_real_distribution<float> exponent(-4.0f, 4.0f);
+    std::vector<std::uint32_t> values16;
+    std::vector<float> gains16;
+    for (int i = 0; i < 200000; ++i) {
+        values16.push_back(code(random));
+        gains16.push_back(std::exp2(exponent(random)));
+    }
+    for (const CurveCase& curve : Curves()) {
+        for (const GainSpace space : {GainSpace::Linear, GainSpace::Code}) {
+            ExpectRowMatches<std::uint8_t>(values8, gains8, curve, space);
+            ExpectRowMatches<std::uint16_t>(values16, gains16, curve, space);
+        }
+    }
+}
+
+// Each kind of correction keeps the promise its name makes, on a flat with a blue cast.
+TEST(ProfileGain, CorrectWhatSplitsFalloffFromColourCast) {
+    FlatField flat{1, 1, 3, {0.4f, 0.5f, 0.25f}};
+    const std::array<double, 3> centre{0.8, 0.8, 0.8};
+    const auto both = ComputeGains(flat, centre, CorrectWhat::Both, 3);
+    const auto luminance = ComputeGains(flat, centre, CorrectWhat::Luminance, 3);
+    const auto colour = ComputeGains(flat, centre, CorrectWhat::Colour, 3);
+    const auto grey = ComputeGains(flat, centre, CorrectWhat::Both, 1);
+    const double luminanceGain = 0.8 / (0.2126 * 0.4 + 0.7152 * 0.5 + 0.0722 * 0.25);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_FLOAT_EQ(both[c], float(0.8 / flat.values[c]));
+        EXPECT_FLOAT_EQ(luminance[c], float(luminanceGain));
+        EXPECT_FLOAT_EQ(colour[c] * luminanceGain, both[c]);
+    }
+    EXPECT_FLOAT_EQ(grey[0], float(luminanceGain));
+    FlatField black{1, 1, 3, {0.0f, 0.01f, 0.4f}};
+    const auto cut = ComputeGains(black, centre, CorrectWhat::Both, 3);
+    EXPECT_EQ(cut[0], float(kLargestProfileGain));
+    EXPECT_EQ(cut[1], float(kLargestProfileGain));
+}
+
+// The sliding sums against boxes summed out in full, for radii below, at and beyond the size.
+TEST(ProfileGain, SmoothingEqualsBoxesSummedInFull) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> light(0.0f, 1.0f);
+    for (const int radius : {1, 3, 7, 40}) {
+        FlatField flat{13, 9, 3, {}};
+        for (std::size_t i = 0; i < flat.places() * 3; ++i)
+            flat.values.push_back(light(random));
+        FlatField expected = flat;
+        for (int pass = 0; pass < 4; ++pass) {
+            const FlatField from = expected;
+            const bool across = pass % 2 == 0;
+            for (std::int32_t y = 0; y < flat.height; ++y) {
+                for (std::int32_t x = 0; x < flat.width; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        double sum = 0;
+                        int count = 0;
+                        for (int d = -radius; d <= radius; ++d) {
+                            const std::int32_t xx = across ? x + d : x;
+                            const std::int32_t yy = across ? y : y + d;
+                            if (xx < 0 || yy < 0 || xx >= flat.width || yy >= flat.height) continue;
+                            sum += from.at(xx, yy, c);
+                            ++count;
+                        }
+                        expected.values[(std::size_t(y) * flat.width + x) * 3 + c] =
+                            float(sum / count);
+                    }
+                }
+            }
+        }
+        SmoothFlatField(flat, radius);
+        for (std::size_t i = 0; i < flat.values.size(); ++i)
+            ASSERT_NEAR(flat.values[i], expected.values[i], 1e-5) << "radius " << radius;
+    }
+}
+
+}  // namespace
+}  // namespace velmora
