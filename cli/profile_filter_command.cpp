@@ -103,7 +103,9 @@ int RunProfileFilterCommand(const FilterOptions& options) {
                     options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect);
     return RunBatch(plan, options.jobs, options.quiet,
                     [&](const PlannedPicture& picture, ProgressReport& report) {
-                        Photo photo = ReadPhoto(picture.input);
+                        // Each worker hands its pixel buffer on to its next picture.
+                        thread_local std::vector<std::uint8_t> spare;
+                        Photo photo = ReadPhoto(picture.input, true, std::move(spare));
                         CheckFits(picture.input, photo, profile.flat, options.cropCentre);
                         const auto tables = curves.TablesFor(photo.colourProfile,
                                                              photo.colourChannels, photo.bits);
@@ -115,6 +117,7 @@ int RunProfileFilterCommand(const FilterOptions& options) {
                         Correct(photo, *g, *tables, options.space);
                         WritePhoto(photo, picture.output, options.format, options.quality,
                                    Durability::FlushLater);
+                        spare = std::move(photo.bytes);
                     });
 }
 

@@ -32,15 +32,12 @@ void GainRow(Sample* row, std::int32_t pixels, int samplesPerPixel, int gainsPer
         }
         return;
     }
-    for (int c = 0; c < gainsPerPixel; ++c) {
-        const ToneTables& table = *tables[c];
-        const double* decode = table.decode();
-        Sample* sample = row + c;
-        const float* g = gains + c;
-        for (std::int32_t i = 0; i < pixels; ++i) {
-            *sample = Sample(table.Encode(decode[*sample] * double(*g)));
-            sample += samplesPerPixel;
-            g += gainsPerPixel;
+    for (std::int32_t i = 0; i < pixels; ++i) {
+        Sample* pixel = row + std::size_t(i) * samplesPerPixel;
+        const float* g = gains + std::size_t(i) * gainsPerPixel;
+        for (int c = 0; c < gainsPerPixel; ++c) {
+            const ToneTables& table = *tables[c];
+            pixel[c] = Sample(table.Encode(table.decode()[pixel[c]] * double(g[c])));
         }
     }
 }

@@ -21,7 +21,8 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
     decode_.resize(maxCode + 1);
     for (std::uint32_t v = 0; v <= maxCode; ++v)
         decode_[v] = curve(double(v) / scale);
-    threshold_.assign(maxCode + 1, 0.0);
+    threshold_.assign(maxCode + 3, std::numeric_limits<double>::infinity());
+    threshold_[0] = 0.0;
     for (std::uint32_t k = 1; k <= maxCode; ++k)
         threshold_[k] = std::max(threshold_[k - 1], curve((double(k) - 0.5) / scale));
 

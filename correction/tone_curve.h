@@ -37,19 +37,24 @@ class ToneTables {
         const std::uint64_t bucket =
             bits < firstBucket_ ? 0 : std::min<std::uint64_t>(bits - firstBucket_, lastBucket_);
         std::uint32_t k = bucketStart_[bucket];
-        while (k < maxCode_ && Passes(linear, k + 1))
+        // Most buckets hold at most two half-way points: two steps without a branch, then a loop
+        // that is rarely entered. The last half-way point is followed by +inf, which stops it.
+        k += Passes(linear, k + 1);
+        k += Passes(linear, k + 1);
+        while (Passes(linear, k + 1))
             ++k;
         return k;
     }
 
   private:
     bool Passes(double x, std::uint32_t k) const {
-        return x > threshold_[k] || (x == threshold_[k] && k % 2 == 0);
+        const double t = threshold_[k];
+        return (x > t) | ((x == t) & (k % 2 == 0));
     }
 
     std::uint32_t maxCode_;
     std::vector<double> decode_;     // maxCode + 1 entries
-    std::vector<double> threshold_;  // [0] = 0, then the maxCode half-way points
+    std::vector<double> threshold_;  // [0] = 0, the maxCode half-way points, then +inf
     // Buckets split every binary octave of linear values into equal parts, fine enough that few
     // half-way points share one; a bucket knows how many lie below it, so the search starts at
     // most a few steps short. Bucket = the value's top bits less those of the first bucket.

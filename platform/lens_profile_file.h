@@ -10,7 +10,7 @@ namespace velmora {
 // (0..65535 for 0..1), so that any viewer shows it, and whose image description is a JSON object
 // that records what made it: {"format": "velmora lens profile", "version": 1, "width", "height",
 // "channels", "values": "linear", "centre": [...], "referenceBits", "smooth", "references":
-// [...], "sha256"}. The checksum covers the description without it (compact, keys sorted) and the
+// [...], "crc32"}. The checksum covers the description without it (compact, keys sorted) and the
 // stored samples.
 //
 // Written atomically; raises ErrorKind::File naming the file when it cannot be.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vips/vips8>
@@ -108,23 +109,57 @@ void StartPhotoLibrary(const char* programName) {
     vips_cache_set_max(0);
 }
 
-Photo ReadPhoto(const QString& path, bool pixels) {
+namespace {
+
+// Opens the file as a stream where the library can (the name is not parsed for options, and
+// a large TIFF is not held twice), else from memory (BMP and other formats ImageMagick reads).
+vips::VImage Open(const QString& path, QByteArray& encoded) {
+    const auto options = [] {
+        return vips::VImage::option()
+            ->set("access", VIPS_ACCESS_SEQUENTIAL)
+            ->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+    };
+    const QByteArray name = QFile::encodeName(path);
+    if (vips_foreign_find_load_source(vips::VSource::new_from_file(name.constData()).get_source()) !=
+        nullptr) {
+        return vips::VImage::new_from_source(vips::VSource::new_from_file(name.constData()), "",
+                                             options());
+    }
+    vips_error_clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) Refuse(path, "cannot read: " + file.errorString());
+    encoded = file.readAll();
+    if (file.error() != QFileDevice::NoError) Refuse(path, "cannot read: " + file.errorString());
+    return vips::VImage::new_from_buffer(encoded.constData(), std::size_t(encoded.size()), "",
+                                         options());
+}
+
+// Decodes the pixels a strip at a time into `bytes`, rows without gaps.
+void DecodeInto(const vips::VImage& image, std::uint8_t* bytes, std::size_t rowBytes) {
+    std::unique_ptr<VipsRegion, void (*)(gpointer)> region(vips_region_new(image.get_image()),
+                                                           g_object_unref);
+    constexpr int kStripRows = 64;
+    for (int top = 0; top < image.height(); top += kStripRows) {
+        const VipsRect strip{0, top, image.width(), std::min(kStripRows, image.height() - top)};
+        if (vips_region_prepare(region.get(), &strip) != 0) throw vips::VError();
+        for (int y = top; y < top + strip.height; ++y) {
+            std::memcpy(bytes + std::size_t(y) * rowBytes, VIPS_REGION_ADDR(region.get(), 0, y),
+                        rowBytes);
+        }
+    }
+}
+
+}  // namespace
+
+Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> storage) {
     Photo photo;
     vips::VImage decoded;
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        Refuse(path, "cannot open the file: " +
-                         (QFileInfo::exists(path) ? file.errorString() : "it does not exist") + ".");
+    if (!QFileInfo(path).isFile()) {
+        Refuse(path, QFileInfo::exists(path) ? "cannot open the file: it is not a file."
+                                             : "cannot open the file: it does not exist.");
     }
-    photo.encoded = file.readAll();
-    if (file.error() != QFileDevice::NoError) Refuse(path, "cannot read: " + file.errorString());
     try {
-        // From memory, so that a name holding "[" is not taken for load options.
-        decoded = vips::VImage::new_from_buffer(
-            photo.encoded.constData(), std::size_t(photo.encoded.size()), "",
-            vips::VImage::option()
-                ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+        decoded = Open(path, photo.encoded);
     } catch (const vips::VError& error) {
         Refuse(path, "not a picture that can be read (" + LibraryReason(error) + ").");
     }
@@ -162,10 +197,10 @@ Photo ReadPhoto(const QString& path, bool pixels) {
     }
     if (!pixels) return photo;
     try {
-        std::size_t size = 0;
-        void* decodedPixels = image.write_to_memory(&size);
-        photo.bytes = {static_cast<std::uint8_t*>(decodedPixels), g_free};
-        photo.byteCount = size;
+        const std::size_t rowBytes = photo.rowSamples() * std::size_t(photo.bits / 8);
+        photo.bytes = std::move(storage);
+        photo.bytes.resize(rowBytes * std::size_t(photo.height));
+        DecodeInto(image, photo.bytes.data(), rowBytes);
     } catch (const vips::VError& error) {
         Refuse(path, "its pixel data is damaged or cut short (" + LibraryReason(error) + ").");
     }
@@ -188,7 +223,7 @@ void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int
     try {
         const bool grey = photo.colourChannels == 1;
         vips::VImage image = vips::VImage::new_from_memory(
-            photo.bytes.get(), photo.byteCount, photo.width, photo.height, photo.samplesPerPixel,
+            const_cast<std::uint8_t*>(photo.bytes.data()), photo.bytes.size(), photo.width, photo.height, photo.samplesPerPixel,
             photo.bits == 16 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
         image = image.copy(vips::VImage::option()
                                ->set("interpretation",

@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "correction/atomic_file.h"
 
@@ -32,14 +33,17 @@ struct Photo {
     int samplesPerPixel = 0;
     int colourChannels = 0;  // 1 or 3; the rest is alpha
     int bits = 8;            // 8 or 16
-    std::unique_ptr<std::uint8_t[], void (*)(void*)> bytes{nullptr, nullptr};
-    std::size_t byteCount = 0;
+    std::vector<std::uint8_t> bytes;
     QByteArray colourProfile;  // the ICC profile, empty where the file carries none
-    QByteArray encoded;        // the file as read; the decoder's picture refers to it
+    QByteArray encoded;        // the file as read, where the decoder reads from memory
     std::shared_ptr<_VipsImage> file;
 
-    std::uint8_t* samples8() const { return bytes.get(); }
-    std::uint16_t* samples16() const { return reinterpret_cast<std::uint16_t*>(bytes.get()); }
+    std::uint8_t* samples8() { return bytes.data(); }
+    std::uint16_t* samples16() { return reinterpret_cast<std::uint16_t*>(bytes.data()); }
+    const std::uint8_t* samples8() const { return bytes.data(); }
+    const std::uint16_t* samples16() const {
+        return reinterpret_cast<const std::uint16_t*>(bytes.data());
+    }
     std::size_t rowSamples() const { return std::size_t(width) * std::size_t(samplesPerPixel); }
 };
 
@@ -50,7 +54,9 @@ void StartPhotoLibrary(const char* programName);
 // is not applied). Raises ErrorKind::Picture naming the file and the reason: not a picture, a
 // size beyond kLargestPhotoPixels, CMYK, samples other than 8 or 16 bits, or pixel data that is
 // missing or cut short. With `pixels` false, only the header is read and `bytes` stays empty.
-Photo ReadPhoto(const QString& path, bool pixels = true);
+// The pixels go into `storage`, grown as needed: a batch hands each photo's bytes back to the
+// next, so that its pages are not mapped and zeroed afresh for every picture.
+Photo ReadPhoto(const QString& path, bool pixels = true, std::vector<std::uint8_t> storage = {});
 
 // Encodes `photo` as `format` (JPEG at `quality`, 1..100) with the metadata of the file it was
 // read from, and writes it atomically to `path` (see WriteFileAtomically). BMP holds 8 bits and
