@@ -13,10 +13,8 @@
 #include "correction/error.h"
 #include "correction/sum_lookup.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define VELMORA_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define VELMORA_VECTOR_CLONES
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VELMORA_X86_KERNELS 1
 #endif
 
 namespace velmora {
@@ -116,9 +114,11 @@ void ApplyPlainAdd(PixelBytes& pixels, const CorrectionMap& map) {
     }
 }
 
-void ApplyTable(PixelBytes& pixels, const CorrectionMap& map, const SumTable& table) {
+void ApplyTable(PixelBytes& pixels, const CorrectionMap& map, const SumTable& table,
+                SumArithmetic arithmetic) {
+    const SumPass pass(table.bytes, arithmetic);
     for (std::int32_t r = 0; r < pixels.rows(); ++r) {
-        LookUpSums(table.bytes, pixels.row(r), map.row(r), pixels.widthBytes());
+        pass.Run(pixels.row(r), map.row(r), pixels.widthBytes());
     }
 }
 
@@ -129,11 +129,12 @@ std::uint8_t Excess(std::uint8_t byte, std::uint8_t cell) {
 
 // The largest excess of byte + cell over 255 in one row. The excess is the cell minus the byte's
 // headroom 255 - byte, so the search stays in byte lanes; 64 running maxima side by side are
-// what compilers vectorise (a single byte-wide maximum is not). The AVX-512 clone halves the
-// search's time against the SSE2 baseline on a Zen 4 core.
-VELMORA_VECTOR_CLONES std::uint8_t RowExcess(const std::uint8_t* __restrict picture,
-                                             const std::uint8_t* __restrict cells,
-                                             std::int32_t count) {
+// what compilers vectorise (a single byte-wide maximum is not). The same loop is compiled once
+// per kernel so that the kernel chosen at run time picks it; the AVX-512 one halves the search's
+// time against the SSE2 baseline on a Zen 4 core.
+[[gnu::always_inline]] inline std::uint8_t RowExcessLoop(const std::uint8_t* __restrict picture,
+                                                         const std::uint8_t* __restrict cells,
+                                                         std::int32_t count) {
     std::uint8_t lanes[64] = {};
     std::int32_t b = 0;
     for (; b + 64 <= count; b += 64) {
@@ -146,6 +147,35 @@ VELMORA_VECTOR_CLONES std::uint8_t RowExcess(const std::uint8_t* __restrict pict
     for (const std::uint8_t lane : lanes)
         excess = std::max(excess, lane);
     return excess;
+}
+
+using RowExcessFunction = std::uint8_t (*)(const std::uint8_t*, const std::uint8_t*, std::int32_t);
+
+std::uint8_t RowExcessBaseline(const std::uint8_t* picture, const std::uint8_t* cells,
+                               std::int32_t count) {
+    return RowExcessLoop(picture, cells, count);
+}
+
+#ifdef VELMORA_X86_KERNELS
+__attribute__((target("avx2"))) std::uint8_t RowExcessAvx2(const std::uint8_t* picture,
+                                                           const std::uint8_t* cells,
+                                                           std::int32_t count) {
+    return RowExcessLoop(picture, cells, count);
+}
+
+__attribute__((target("avx512f,avx512bw"))) std::uint8_t RowExcessAvx512(
+    const std::uint8_t* picture, const std::uint8_t* cells, std::int32_t count) {
+    return RowExcessLoop(picture, cells, count);
+}
+#endif
+
+RowExcessFunction RowExcessFor(Kernel kernel) {
+#ifdef VELMORA_X86_KERNELS
+    if (kernel == Kernel::Avx512) return RowExcessAvx512;
+    if (kernel == Kernel::Avx2) return RowExcessAvx2;
+#endif
+    (void)kernel;
+    return RowExcessBaseline;
 }
 
 void CheckPictureFitsMap(const PixelBytes& pixels) {
@@ -202,9 +232,10 @@ FilterMode DecideFilterMode(int check1Value, int check2Value) {
 
 std::int32_t FindPeakSum(const PixelBytes& pixels, const CorrectionMap& map) {
     CheckPictureFitsMap(pixels);
+    const RowExcessFunction rowExcess = RowExcessFor(ActiveKernel());
     std::uint8_t excess = 0;
     for (std::int32_t r = 0; r < pixels.rows(); ++r) {
-        excess = std::max(excess, RowExcess(pixels.row(r), map.row(r), pixels.widthBytes()));
+        excess = std::max(excess, rowExcess(pixels.row(r), map.row(r), pixels.widthBytes()));
     }
     return 255 + excess;
 }
@@ -275,7 +306,9 @@ void FilterPixelBytes(PixelBytes& pixels, const CorrectionMap& map, FilterMode m
     }
     const SumTable table = TableFor(mode, scaleLimit, offsetAmount);
     if (table.anyFailure) ThrowFirstFailure(pixels, map, table, scaleLimit, offsetAmount);
-    ApplyTable(pixels, map, table);
+    ApplyTable(pixels, map, table,
+               mode == FilterMode::PeakScale ? ScaleArithmetic(scaleLimit)
+                                             : OffsetArithmetic(offsetAmount));
 }
 
 }  // namespace velmora

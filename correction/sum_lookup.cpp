@@ -1,11 +1,82 @@
 #include "correction/sum_lookup.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define VELMORA_VBMI_KERNEL 1
+#define VELMORA_X86_KERNELS 1
 #endif
 
 namespace velmora {
+namespace {
+
+constexpr const char* kKernelNames[] = {"portable", "sse2", "avx2", "avx512"};
+
+Kernel BestKernel() {
+#ifdef VELMORA_X86_KERNELS
+    static const Kernel best = [] {
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vbmi")) {
+            return Kernel::Avx512;
+        }
+        const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        return avx2 ? Kernel::Avx2 : Kernel::Sse2;
+    }();
+    return best;
+#else
+    return Kernel::Portable;
+#endif
+}
+
+Kernel Capped(Kernel kernel) {
+    return std::min(kernel, BestKernel());
+}
+
+std::atomic<Kernel>& ActiveSlot() {
+    static std::atomic<Kernel> active = [] {
+        const char* name = std::getenv("VELMORA_KERNEL");
+        const std::optional<Kernel> wanted = name ? KernelNamed(name) : std::nullopt;
+        return Capped(wanted.value_or(BestKernel()));
+    }();
+    return active;
+}
+
+}  // namespace
+
+const char* KernelName(Kernel kernel) {
+    return kKernelNames[int(kernel)];
+}
+
+std::optional<Kernel> KernelNamed(std::string_view name) {
+    for (int k = 0; k < 4; ++k) {
+        if (name == kKernelNames[k]) return Kernel(k);
+    }
+    return std::nullopt;
+}
+
+Kernel ActiveKernel() {
+    return ActiveSlot().load(std::memory_order_relaxed);
+}
+
+std::vector<Kernel> AvailableKernels() {
+    std::vector<Kernel> kernels;
+    for (int k = 0; k <= int(BestKernel()); ++k)
+        kernels.push_back(Kernel(k));
+    return kernels;
+}
+
+Kernel UseKernel(Kernel kernel) {
+    ActiveSlot().store(Capped(kernel), std::memory_order_relaxed);
+    return ActiveKernel();
+}
+
+bool VectorSumLookupAvailable() {
+    return BestKernel() == Kernel::Avx512;
+}
 
 void LookUpSumsPortable(const SumLookupTable& table, std::uint8_t* __restrict picture,
                         const std::uint8_t* __restrict cells, std::int32_t count) {
@@ -13,13 +84,35 @@ void LookUpSumsPortable(const SumLookupTable& table, std::uint8_t* __restrict pi
         picture[i] = table[picture[i] + cells[i]];
 }
 
-#ifdef VELMORA_VBMI_KERNEL
+SumArithmetic OffsetArithmetic(std::int32_t offsetAmount) {
+    // Beyond -255 every byte is 255 and beyond 510 every byte is 0, so the clamp keeps the
+    // results and lets sum - offset fit 16-bit lanes.
+    SumArithmetic arithmetic;
+    arithmetic.form = SumArithmetic::Form::Offset;
+    arithmetic.offset = std::clamp(offsetAmount, -255, 511);
+    return arithmetic;
+}
+
+SumArithmetic ScaleArithmetic(std::int32_t scaleLimit) {
+    SumArithmetic arithmetic;
+    if (scaleLimit < 255 || scaleLimit > 510) return arithmetic;
+    // factor is in [0.5, 1]: 15 significant bits in high keep sum (9 bits) x high exact.
+    const double factor = 255.0 / double(scaleLimit);
+    const double high = std::floor(factor * 32768.0) / 32768.0;
+    arithmetic.form = SumArithmetic::Form::Scale;
+    arithmetic.high = float(high);
+    arithmetic.low = float(factor - high);
+    return arithmetic;
+}
+
+#ifdef VELMORA_X86_KERNELS
+namespace {
 
 // A table lookup per byte does not vectorise, and costs about ten times the memory traffic of
 // the pass (2.4 ms against 0.25 ms for a full map on a Zen 4 core). Byte permutes look up 128
 // table entries for 64 bytes at once: the sum's low 7 bits index, bit 7 and the carry into bit 8
 // pick one of the four 128-entry quarters of the table.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) static void LookUpSumsVbmi(
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void LookUpSumsVbmi(
     const SumLookupTable& table, std::uint8_t* picture, const std::uint8_t* cells,
     std::int32_t count) {
     __m512i quarter[8];
@@ -43,33 +136,159 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) static void LookUpSumsVbm
     LookUpSumsPortable(table, picture + i, cells + i, count - i);
 }
 
-bool VectorSumLookupAvailable() {
-    static const bool available = __builtin_cpu_supports("avx512f") &&
-                                  __builtin_cpu_supports("avx512bw") &&
-                                  __builtin_cpu_supports("avx512vbmi");
-    return available;
+// The arithmetic kernels work in 16-bit lanes for the offset and 32-bit float lanes for the
+// scale, and pack back with unsigned saturation, which is the cut to 0..255. A row's last bytes
+// go through the same vector code on a copy, so every byte sees the same arithmetic.
+
+__attribute__((target("sse2"))) __m128i OffsetBlockSse2(__m128i p, __m128i m, __m128i offset) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(m, zero));
+    const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(m, zero));
+    return _mm_packus_epi16(_mm_sub_epi16(lo, offset), _mm_sub_epi16(hi, offset));
 }
 
-void LookUpSums(const SumLookupTable& table, std::uint8_t* picture, const std::uint8_t* cells,
-                std::int32_t count) {
-    if (VectorSumLookupAvailable()) {
-        LookUpSumsVbmi(table, picture, cells, count);
-    } else {
-        LookUpSumsPortable(table, picture, cells, count);
+__attribute__((target("sse2"))) __m128i ScaleWordsSse2(__m128i sums, __m128 high, __m128 low) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 a = _mm_cvtepi32_ps(_mm_unpacklo_epi16(sums, zero));
+    const __m128 b = _mm_cvtepi32_ps(_mm_unpackhi_epi16(sums, zero));
+    const __m128 qa = _mm_add_ps(_mm_mul_ps(a, high), _mm_mul_ps(a, low));
+    const __m128 qb = _mm_add_ps(_mm_mul_ps(b, high), _mm_mul_ps(b, low));
+    return _mm_packs_epi32(_mm_cvtps_epi32(qa), _mm_cvtps_epi32(qb));
+}
+
+__attribute__((target("sse2"))) __m128i ScaleBlockSse2(__m128i p, __m128i m, __m128 high,
+                                                       __m128 low) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(m, zero));
+    const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(m, zero));
+    return _mm_packus_epi16(ScaleWordsSse2(lo, high, low), ScaleWordsSse2(hi, high, low));
+}
+
+__attribute__((target("sse2"))) void ArithmeticBlockSse2(const SumArithmetic& arithmetic,
+                                                         std::uint8_t* picture,
+                                                         const std::uint8_t* cells) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picture));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells));
+    const __m128i result =
+        arithmetic.form == SumArithmetic::Form::Scale
+            ? ScaleBlockSse2(p, m, _mm_set1_ps(arithmetic.high), _mm_set1_ps(arithmetic.low))
+            : OffsetBlockSse2(p, m, _mm_set1_epi16(std::int16_t(arithmetic.offset)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(picture), result);
+}
+
+__attribute__((target("sse2"))) void ArithmeticSse2(const SumArithmetic& arithmetic,
+                                                    std::uint8_t* picture,
+                                                    const std::uint8_t* cells, std::int32_t count) {
+    std::int32_t i = 0;
+    for (; i + 16 <= count; i += 16)
+        ArithmeticBlockSse2(arithmetic, picture + i, cells + i);
+    if (i < count) {
+        std::uint8_t p[16] = {};
+        std::uint8_t m[16] = {};
+        std::memcpy(p, picture + i, std::size_t(count - i));
+        std::memcpy(m, cells + i, std::size_t(count - i));
+        ArithmeticBlockSse2(arithmetic, p, m);
+        std::memcpy(picture + i, p, std::size_t(count - i));
     }
 }
 
-#else
-
-bool VectorSumLookupAvailable() {
-    return false;
+// The even and odd 16-bit lanes are split with a mask and a shift and joined with a shift and an
+// or, which keeps the byte shuffles (one port on most processors) to the unpacking and packing.
+__attribute__((target("avx2,fma"))) __m256i ScaleWordsAvx2(__m256i sums, __m256 high, __m256 low) {
+    const __m256 even = _mm256_cvtepi32_ps(_mm256_and_si256(sums, _mm256_set1_epi32(0xffff)));
+    const __m256 odd = _mm256_cvtepi32_ps(_mm256_srli_epi32(sums, 16));
+    // sum x high is exact, so the fused form rounds exactly as the separate product and sum do.
+    const __m256 qEven = _mm256_fmadd_ps(even, high, _mm256_mul_ps(even, low));
+    const __m256 qOdd = _mm256_fmadd_ps(odd, high, _mm256_mul_ps(odd, low));
+    return _mm256_or_si256(_mm256_cvtps_epi32(qEven),
+                           _mm256_slli_epi32(_mm256_cvtps_epi32(qOdd), 16));
 }
+
+// Unpacking and packing both work within 128-bit halves, so the bytes come back in order.
+__attribute__((target("avx2,fma"))) void ArithmeticBlockAvx2(const SumArithmetic& arithmetic,
+                                                             std::uint8_t* picture,
+                                                             const std::uint8_t* cells) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(picture));
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells));
+    __m256i lo = _mm256_add_epi16(_mm256_unpacklo_epi8(p, zero), _mm256_unpacklo_epi8(m, zero));
+    __m256i hi = _mm256_add_epi16(_mm256_unpackhi_epi8(p, zero), _mm256_unpackhi_epi8(m, zero));
+    if (arithmetic.form == SumArithmetic::Form::Scale) {
+        const __m256 high = _mm256_set1_ps(arithmetic.high);
+        const __m256 low = _mm256_set1_ps(arithmetic.low);
+        lo = ScaleWordsAvx2(lo, high, low);
+        hi = ScaleWordsAvx2(hi, high, low);
+    } else {
+        const __m256i offset = _mm256_set1_epi16(std::int16_t(arithmetic.offset));
+        lo = _mm256_sub_epi16(lo, offset);
+        hi = _mm256_sub_epi16(hi, offset);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(picture), _mm256_packus_epi16(lo, hi));
+}
+
+__attribute__((target("avx2,fma"))) void ArithmeticAvx2(const SumArithmetic& arithmetic,
+                                                        std::uint8_t* picture,
+                                                        const std::uint8_t* cells,
+                                                        std::int32_t count) {
+    std::int32_t i = 0;
+    for (; i + 32 <= count; i += 32)
+        ArithmeticBlockAvx2(arithmetic, picture + i, cells + i);
+    if (i < count) {
+        std::uint8_t p[32] = {};
+        std::uint8_t m[32] = {};
+        std::memcpy(p, picture + i, std::size_t(count - i));
+        std::memcpy(m, cells + i, std::size_t(count - i));
+        ArithmeticBlockAvx2(arithmetic, p, m);
+        std::memcpy(picture + i, p, std::size_t(count - i));
+    }
+}
+
+}  // namespace
+#endif
 
 void LookUpSums(const SumLookupTable& table, std::uint8_t* picture, const std::uint8_t* cells,
                 std::int32_t count) {
+#ifdef VELMORA_X86_KERNELS
+    if (ActiveKernel() == Kernel::Avx512) {
+        LookUpSumsVbmi(table, picture, cells, count);
+        return;
+    }
+#endif
     LookUpSumsPortable(table, picture, cells, count);
 }
 
+SumPass::SumPass(const SumLookupTable& table, SumArithmetic arithmetic)
+    : table_(table), arithmetic_(arithmetic), kernel_(ActiveKernel()) {
+    if (arithmetic.form == SumArithmetic::Form::None) return;
+    if (kernel_ != Kernel::Sse2 && kernel_ != Kernel::Avx2) return;
+    // Every sum once: picture byte min(sum, 255), cell the rest.
+    std::uint8_t picture[511];
+    std::uint8_t cells[511];
+    for (int sum = 0; sum <= 510; ++sum) {
+        picture[sum] = std::uint8_t(std::min(sum, 255));
+        cells[sum] = std::uint8_t(sum - picture[sum]);
+    }
+    useArithmetic_ = true;
+    Run(picture, cells, 511);
+    useArithmetic_ = std::equal(picture, picture + 511, table);
+}
+
+void SumPass::Run(std::uint8_t* picture, const std::uint8_t* cells, std::int32_t count) const {
+#ifdef VELMORA_X86_KERNELS
+    if (useArithmetic_) {
+        if (kernel_ == Kernel::Avx2) {
+            ArithmeticAvx2(arithmetic_, picture, cells, count);
+        } else {
+            ArithmeticSse2(arithmetic_, picture, cells, count);
+        }
+        return;
+    }
+    if (kernel_ == Kernel::Avx512) {
+        LookUpSumsVbmi(table_, picture, cells, count);
+        return;
+    }
 #endif
+    LookUpSumsPortable(table_, picture, cells, count);
+}
 
 }  // namespace velmora

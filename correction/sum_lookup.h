@@ -1,22 +1,77 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace velmora {
+
+// The instruction sets the byte passes are written for, plainest first. Avx512 means AVX-512 F,
+// BW and VBMI together (the byte permute).
+enum class Kernel : std::uint8_t { Portable, Sse2, Avx2, Avx512 };
+
+const char* KernelName(Kernel kernel);  // "portable", "sse2", "avx2", "avx512"
+std::optional<Kernel> KernelNamed(std::string_view name);
+
+// The kernel the passes use: the best this processor runs, lowered to the one the environment
+// variable VELMORA_KERNEL names (read once; an unknown name is ignored), never above what the
+// processor runs.
+Kernel ActiveKernel();
+
+// Every kernel this processor runs, plainest first: the ones tests and benchmarks go through.
+std::vector<Kernel> AvailableKernels();
+
+// Makes `kernel`, lowered to what the processor runs, the active one, and returns it. For tests
+// and benchmarks, which switch between presses and not during one.
+Kernel UseKernel(Kernel kernel);
 
 // A per-press table of what every sum of picture byte and map cell (0 to 510) becomes.
 // Entry 511 is padding so the table is 512 bytes long.
 using SumLookupTable = std::uint8_t[512];
 
-// picture[i] = table[picture[i] + cells[i]] for i < count. Runs the 64-byte permute kernel where
-// the processor has AVX-512 VBMI, the portable loop elsewhere; both give the same bytes.
+// picture[i] = table[picture[i] + cells[i]] for i < count. Runs the 64-byte permute kernel when
+// the active kernel is avx512, the portable loop otherwise; both give the same bytes.
 void LookUpSums(const SumLookupTable& table, std::uint8_t* picture, const std::uint8_t* cells,
                 std::int32_t count);
 
 void LookUpSumsPortable(const SumLookupTable& table, std::uint8_t* picture,
                         const std::uint8_t* cells, std::int32_t count);
 
-// True when LookUpSums uses the vector kernel on this processor.
+// True when the processor runs the permute kernel.
 bool VectorSumLookupAvailable();
+
+// A press's table as arithmetic on the sum, for the kernels that have no fast lookup.
+struct SumArithmetic {
+    enum class Form : std::uint8_t { None, Offset, Scale };
+    Form form = Form::None;
+    std::int32_t offset = 0;  // Offset: sum - offset, cut to 0..255
+    float high = 0;           // Scale: sum x high + sum x low in single precision, rounded half
+    float low = 0;            // to even, cut to 0..255
+};
+
+SumArithmetic OffsetArithmetic(std::int32_t offsetAmount);
+
+// sum x 255 / scaleLimit, for the limits 255 to 510; Form::None for any other limit. 255 /
+// scaleLimit is split so that sum x high is exact and the rest is far below half a unit of the
+// quotient: ties land exactly on the half, which the conversion rounds to even as rint does.
+SumArithmetic ScaleArithmetic(std::int32_t scaleLimit);
+
+// One press's pass: picture[i] = table[picture[i] + cells[i]]. Made once per press, with the
+// active kernel: an sse2 or avx2 kernel runs the arithmetic instead of the lookup when it gives
+// the table's byte for every sum 0 to 510, which the constructor checks by running it on them.
+class SumPass {
+  public:
+    SumPass(const SumLookupTable& table, SumArithmetic arithmetic);
+    void Run(std::uint8_t* picture, const std::uint8_t* cells, std::int32_t count) const;
+    Kernel kernel() const { return kernel_; }
+    bool usesArithmetic() const { return useArithmetic_; }
+
+  private:
+    const SumLookupTable& table_;
+    SumArithmetic arithmetic_;
+    Kernel kernel_;
+    bool useArithmetic_ = false;
+};
 
 }  // namespace velmora

@@ -87,7 +87,11 @@ TEST(Differential, TuningMatchesTheLiteralModel) {
     }
 }
 
-TEST(Differential, FilteringMatchesTheLiteralModel) {
+using DifferentialOnEachKernel = testing::KernelTest;
+INSTANTIATE_TEST_SUITE_P(Kernels, DifferentialOnEachKernel, testing::EachKernel(),
+                         testing::KernelTestName);
+
+TEST_P(DifferentialOnEachKernel, FilteringMatchesTheLiteralModel) {
     std::mt19937 rng(7);
     const char* texts[] = {"0",    "30",   "100",    "-50",  "-100",       "1e300", "-1e300",
                            "abc",  "",     "12.5",   "99.8", "-99.9",      "-150",  "250",
@@ -125,7 +129,7 @@ TEST(Differential, FilteringMatchesTheLiteralModel) {
     }
 }
 
-TEST(Differential, EveryPercentageOnEverySum) {
+TEST_P(DifferentialOnEachKernel, EveryPercentageOnEverySum) {
     // One row that holds every sum 0..510; a sweep of percentages hits every rounding case.
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> percent(-120, 120);

@@ -40,7 +40,12 @@ TEST(FilterMode, OnlyExactlyOneCountsAsChecked) {
 }
 
 // The picture's largest sum is 300 (a byte of 230 under a cell of 70), so d = 45.
-TEST(Filtering, WorkedExampleWithThirtyPercent) {
+// The worked examples are rows shorter than a vector, so they also go through each kernel's tail.
+using FilteringOnEachKernel = testing::KernelTest;
+INSTANTIATE_TEST_SUITE_P(Kernels, FilteringOnEachKernel, testing::EachKernel(),
+                         testing::KernelTestName);
+
+TEST_P(FilteringOnEachKernel, WorkedExampleWithThirtyPercent) {
     EXPECT_EQ(ComputeScaleLimit(30, 300), 268);
     EXPECT_EQ(ComputeOffsetAmount(30, 300), 14);
     EXPECT_EQ(Filtered({0, 100, 240, 267, 268, 300}, FilterMode::PeakScale, "30"),
@@ -51,7 +56,7 @@ TEST(Filtering, WorkedExampleWithThirtyPercent) {
               (std::vector<int>{0, 240, 255, 255, 255}));
 }
 
-TEST(Filtering, WorkedExampleWithHundredZeroAndMinusFifty) {
+TEST_P(FilteringOnEachKernel, WorkedExampleWithHundredZeroAndMinusFifty) {
     EXPECT_EQ(Filtered({100, 240, 300}, FilterMode::PeakScale, "100"),
               (std::vector<int>{85, 204, 255}));
     EXPECT_EQ(Filtered({30, 240, 300}, FilterMode::PeakOffset, "100"),
@@ -64,13 +69,13 @@ TEST(Filtering, WorkedExampleWithHundredZeroAndMinusFifty) {
     EXPECT_EQ(ComputeOffsetAmount(-50, 300), -22);
 }
 
-TEST(Filtering, HalvesPerPositionGoToEven) {
+TEST_P(FilteringOnEachKernel, HalvesPerPositionGoToEven) {
     // Percentage 100 on a picture whose peak is 510 gives ScaleLimit 510.
     EXPECT_EQ(Filtered({1, 3, 5, 510}, FilterMode::PeakScale, "100"),
               (std::vector<int>{0, 2, 2, 255}));
 }
 
-TEST(Filtering, MinusHundredOnAPeakOf510) {
+TEST_P(FilteringOnEachKernel, MinusHundredOnAPeakOf510) {
     EXPECT_EQ(Filtered({0, 3, 510}, FilterMode::PeakOffset, "-100"),
               (std::vector<int>{255, 255, 255}));
     for (const std::vector<int>& sums : {std::vector<int>{5, 510}, std::vector<int>{0, 510}}) {
@@ -108,7 +113,7 @@ TEST(Filtering, NoSumAbove255MakesAllModesAlikeButTheTextMustBeANumber) {
               ErrorKind::TypeMismatch);
 }
 
-TEST(Filtering, PictureBeyondTheMapIsRefusedUnchanged) {
+TEST_P(FilteringOnEachKernel, PictureBeyondTheMapIsRefusedUnchanged) {
     for (FilterMode mode : {FilterMode::PlainAdd, FilterMode::PeakScale, FilterMode::PeakOffset}) {
         for (const auto& [w, h] : {std::pair{4801, 2}, std::pair{6, 1201}}) {
             PixelBytes pixels = MakePixels(w, h, 7);

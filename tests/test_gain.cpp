@@ -21,9 +21,12 @@ std::uint8_t Straightforward(int p, int m, int c) {
     return std::uint8_t(product > 255.0 ? 255.0 : product);
 }
 
+using GainOnEachKernel = testing::KernelTest;
+INSTANTIATE_TEST_SUITE_P(Kernels, GainOnEachKernel, testing::EachKernel(), testing::KernelTestName);
+
 // Every (p, m, C) triple, through the whole kernel: one picture of 65,536 groups per centre
 // byte, lane 0 and lane 2 walking all (p, m) pairs, lane 1 holding them in reverse.
-TEST(Gain, EqualsTheStraightforwardVersionForEveryTriple) {
+TEST_P(GainOnEachKernel, EqualsTheStraightforwardVersionForEveryTriple) {
     PixelBytes start = MakePixels(3 * 256, 256);
     CorrectionMap map;
     for (std::int32_t r = 0; r < 256; ++r) {
@@ -64,7 +67,7 @@ TEST(Gain, WorkedValuesAndLimits) {
     EXPECT_EQ(GainedByte(5, 40, 200), 6);  // 6.25 rounds to 6
 }
 
-TEST(Gain, FillerBytesStayAndOversizedPicturesAreRefused) {
+TEST_P(GainOnEachKernel, FillerBytesStayAndOversizedPicturesAreRefused) {
     PixelBytes pixels = MakePixels(7, 2, 100);  // two groups and a filler byte per row
     CorrectionMap map;
     std::fill(map.data(), map.data() + kMapBytes, 100);
@@ -72,6 +75,23 @@ TEST(Gain, FillerBytesStayAndOversizedPicturesAreRefused) {
     EXPECT_EQ(pixels(5, 1), 200);
     EXPECT_EQ(pixels(6, 0), 100);
     EXPECT_EQ(pixels(6, 1), 100);
+
+    // Rows whose groups end part-way through a vector step, with one and two filler bytes.
+    std::mt19937 rng(9);
+    testing::FillRandom(rng, map, 255);
+    for (const std::int32_t w : {3 * 37 + 1, 3 * 205 + 2, 4800}) {
+        const PixelBytes before = testing::RandomPixels(rng, w, 3);
+        PixelBytes after = before;
+        ApplyGain(after, map, {190, 3, 255});
+        for (std::int32_t r = 0; r < 3; ++r) {
+            for (std::int32_t b = 0; b < w; ++b) {
+                const std::uint8_t centre = b % 3 == 0 ? 190 : b % 3 == 1 ? 3 : 255;
+                ASSERT_EQ(after(b, r), b < w / 3 * 3 ? GainedByte(before(b, r), map(b, r), centre)
+                                                     : before(b, r))
+                    << "width " << w << " byte " << b << " row " << r;
+            }
+        }
+    }
 
     PixelBytes wide = MakePixels(4803, 1, 9);
     EXPECT_EQ(KindOf([&] {

@@ -1,15 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "correction/sum_lookup.h"
+#include "test_support.h"
 
 namespace velmora {
 namespace {
 
-// The vector kernel against the portable loop: every sum, row lengths around the 64-byte step.
-TEST(SumLookup, KernelsGiveTheSameBytes) {
+using SumLookupOnEachKernel = testing::KernelTest;
+INSTANTIATE_TEST_SUITE_P(Kernels, SumLookupOnEachKernel, testing::EachKernel(),
+                         testing::KernelTestName);
+
+// The active kernel against the portable loop: every sum, row lengths around the 64-byte step.
+TEST_P(SumLookupOnEachKernel, KernelsGiveTheSameBytes) {
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> byte(0, 255);
     SumLookupTable table;
@@ -38,6 +46,89 @@ TEST(SumLookup, KernelsGiveTheSameBytes) {
             }
         }
     }
+}
+
+// The tables of the two highlight modes, straight from their definitions.
+void ScaleTable(SumLookupTable& table, int limit) {
+    for (int sum = 0; sum <= 510; ++sum)
+        table[sum] = std::uint8_t(std::min(255.0, std::rint(sum * 255.0 / limit)));
+}
+void OffsetTable(SumLookupTable& table, int offset) {
+    for (int sum = 0; sum <= 510; ++sum)
+        table[sum] = std::uint8_t(std::clamp<long long>(sum - (long long)(offset), 0, 255));
+}
+
+// Runs the pass on rows holding every sum in random order, at lengths around the vector steps,
+// and compares each byte with the table; the byte past the end must stay.
+void ExpectTableBytes(const SumPass& pass, const SumLookupTable& table, std::mt19937& rng) {
+    std::vector<int> sums(511);
+    for (int s = 0; s <= 510; ++s)
+        sums[s] = s;
+    std::shuffle(sums.begin(), sums.end(), rng);
+    for (const std::int32_t count : {511, 15, 17, 31, 33}) {
+        std::vector<std::uint8_t> picture(std::size_t(count) + 1, 7);
+        std::vector<std::uint8_t> cells(picture.size(), 9);
+        for (std::int32_t i = 0; i < count; ++i) {
+            picture[i] = std::uint8_t(std::min(sums[i], 255));
+            cells[i] = std::uint8_t(sums[i] - picture[i]);
+        }
+        pass.Run(picture.data(), cells.data(), count);
+        for (std::int32_t i = 0; i < count; ++i)
+            ASSERT_EQ(picture[i], table[sums[i]]) << "sum " << sums[i] << ", count " << count;
+        ASSERT_EQ(picture.back(), 7) << "the byte past the end was touched";
+    }
+}
+
+bool HasArithmeticKernel(Kernel kernel) {
+    return kernel == Kernel::Sse2 || kernel == Kernel::Avx2;
+}
+
+// Every scale limit that the percentages 0 to 100 give, and every offset that changes anything:
+// the arithmetic must give the table's bytes, so the sse2 and avx2 kernels always use it.
+TEST_P(SumLookupOnEachKernel, ArithmeticEqualsTheTableForEveryLimitAndOffset) {
+    std::mt19937 rng(4);
+    SumLookupTable table = {};
+    for (int limit = 255; limit <= 510; ++limit) {
+        ScaleTable(table, limit);
+        const SumPass pass(table, ScaleArithmetic(limit));
+        EXPECT_EQ(pass.usesArithmetic(), HasArithmeticKernel(GetParam())) << "limit " << limit;
+        ExpectTableBytes(pass, table, rng);
+    }
+    for (const int offset :
+         {-2147483647, -256, -255, -254, -1, 0, 1, 254, 255, 256, 509, 510, 511, 512, 2147483647}) {
+        OffsetTable(table, offset);
+        const SumPass pass(table, OffsetArithmetic(offset));
+        EXPECT_EQ(pass.usesArithmetic(), HasArithmeticKernel(GetParam())) << "offset " << offset;
+        ExpectTableBytes(pass, table, rng);
+    }
+}
+
+// Limits outside 255..510 and arithmetic that does not match the table fall back to the table.
+TEST_P(SumLookupOnEachKernel, TheTableDecidesWhereTheArithmeticDoesNot) {
+    std::mt19937 rng(5);
+    EXPECT_EQ(ScaleArithmetic(254).form, SumArithmetic::Form::None);
+    EXPECT_EQ(ScaleArithmetic(511).form, SumArithmetic::Form::None);
+    SumLookupTable table = {};
+    ScaleTable(table, 300);
+    table[301] ^= 1;  // one sum differs from the arithmetic
+    for (const SumArithmetic arithmetic : {ScaleArithmetic(300), OffsetArithmetic(45)}) {
+        const SumPass pass(table, arithmetic);
+        EXPECT_FALSE(pass.usesArithmetic());
+        ExpectTableBytes(pass, table, rng);
+    }
+}
+
+TEST(Kernels, ChoosingIsCappedByTheProcessorAndNamesRoundTrip) {
+    const std::vector<Kernel> available = AvailableKernels();
+    ASSERT_FALSE(available.empty());
+    EXPECT_EQ(available.front(), Kernel::Portable);
+    const Kernel before = ActiveKernel();
+    EXPECT_EQ(UseKernel(Kernel::Avx512), available.back());
+    EXPECT_EQ(UseKernel(Kernel::Portable), Kernel::Portable);
+    UseKernel(before);
+    for (const Kernel kernel : {Kernel::Portable, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512})
+        EXPECT_EQ(KernelNamed(KernelName(kernel)), kernel);
+    EXPECT_EQ(KernelNamed("avx"), std::nullopt);
 }
 
 }  // namespace

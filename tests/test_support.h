@@ -15,6 +15,7 @@
 #include "correction/correction_map.h"
 #include "correction/error.h"
 #include "correction/pixel_bytes.h"
+#include "correction/sum_lookup.h"
 
 namespace velmora::testing {
 
@@ -38,6 +39,26 @@ inline void FillRandom(std::mt19937& rng, CorrectionMap& map, int largest) {
     std::uniform_int_distribution<int> cell(0, largest);
     for (std::size_t i = 0; i < kMapBytes; ++i)
         map.data()[i] = std::uint8_t(cell(rng));
+}
+
+// A test run once per kernel this processor has, with that kernel active. A suite uses it as
+//   using MySuite = testing::KernelTest;
+//   INSTANTIATE_TEST_SUITE_P(Kernels, MySuite, testing::EachKernel(), testing::KernelTestName);
+class KernelTest : public ::testing::TestWithParam<Kernel> {
+  protected:
+    void SetUp() override { ASSERT_EQ(UseKernel(GetParam()), GetParam()); }
+    void TearDown() override { UseKernel(previous_); }
+
+  private:
+    Kernel previous_ = ActiveKernel();
+};
+
+inline auto EachKernel() {
+    return ::testing::ValuesIn(AvailableKernels());
+}
+
+inline std::string KernelTestName(const ::testing::TestParamInfo<Kernel>& info) {
+    return KernelName(info.param);
 }
 
 // Runs `action` and returns the kind of the velmora::Error it raised; fails the test otherwise.
