@@ -9,6 +9,7 @@
 #include <vips/vips8>
 
 #include "correction/error.h"
+#include "platform/photo_metadata.h"
 #include "platform/picture_file.h"
 
 namespace velmora {
@@ -107,6 +108,7 @@ void StartPhotoLibrary(const char* programName) {
     if (VIPS_INIT(programName) != 0) vips_error_exit("cannot start libvips");
     // Every photograph is read once; a cache would only hold on to memory.
     vips_cache_set_max(0);
+    StartMetadataLibrary();
 }
 
 namespace {
@@ -153,6 +155,7 @@ void DecodeInto(const vips::VImage& image, std::uint8_t* bytes, std::size_t rowB
 
 Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> storage) {
     Photo photo;
+    photo.source = path;
     vips::VImage decoded;
     if (!QFileInfo(path).isFile()) {
         Refuse(path, QFileInfo::exists(path) ? "cannot open the file: it is not a file."
@@ -250,8 +253,16 @@ void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int
         Refuse(path, "cannot encode the picture (" + LibraryReason(error) + ").");
     }
     std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
-    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
-                        static_cast<const std::uint8_t*>(encoded), size, durability);
+    const auto* bytes = static_cast<const std::uint8_t*>(encoded);
+    std::vector<std::uint8_t> withMetadata;
+    if (format != PhotoFormat::Jpeg && !photo.source.isEmpty()) {
+        withMetadata.assign(bytes, bytes + size);
+        CarryMetadata(photo.source, withMetadata, path);
+        bytes = withMetadata.data();
+        size = withMetadata.size();
+    }
+    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()), bytes, size,
+                        durability);
 }
 
 }  // namespace velmora

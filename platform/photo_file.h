@@ -37,6 +37,7 @@ struct Photo {
     QByteArray colourProfile;  // the ICC profile, empty where the file carries none
     QByteArray encoded;        // the file as read, where the decoder reads from memory
     std::shared_ptr<_VipsImage> file;
+    QString source;  // the file it was read from, whose EXIF, IPTC and XMP a save carries
 
     std::uint8_t* samples8() { return bytes.data(); }
     std::uint16_t* samples16() { return reinterpret_cast<std::uint16_t*>(bytes.data()); }
