@@ -76,8 +76,9 @@ CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList
     if (options.profileFile.isEmpty()) return UsageError("tune", "--profile needs a file.");
     if (references.contains(QString())) return UsageError("tune", "a REFERENCE name is empty.");
     if (parser.isSet("map") || parser.isSet("preview")) {
-        return UsageError("tune", "--map and --preview belong to the map; --profile makes a lens "
-                                  "profile instead.");
+        return UsageError("tune",
+                          "--map and --preview belong to the map; --profile makes a lens "
+                          "profile instead.");
     }
     options.smoothSet = parser.isSet(smooth);
     bool ok = true;
@@ -189,16 +190,15 @@ CommandLine ParseFilter(const QStringList& arguments) {
         "With --profile: the output format (default bmp, or what --output's suffix names). "
         "16-bit pictures need png or tiff; bmp carries no metadata.",
         "bmp|png|tiff|jpeg");
-    const QCommandLineOption quality("quality", "With --profile: JPEG quality, 1 to 100 (default 95).",
-                                     "N", "95");
+    const QCommandLineOption quality(
+        "quality", "With --profile: JPEG quality, 1 to 100 (default 95).", "N", "95");
     const QCommandLineOption crop(
         "crop",
         "With --profile: a picture of another aspect ratio than the profile's is a centred crop "
         "of the same sensor (a 16:9 mode of a 3:2 sensor).",
         "centre");
-    parser.addOptions(
-        {map, mode, strength, output, outputDir, jobs, quiet, profile, correct, space, format,
-         quality, crop});
+    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, correct, space,
+                       format, quality, crop});
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
 
@@ -286,8 +286,8 @@ CommandLine ParseFilter(const QStringList& arguments) {
     } else if (correctName == "colour" || correctName == "color") {
         options.correct = CorrectWhat::Colour;
     } else {
-        return UsageError("filter", "unknown --correct \"" + correctName +
-                                        "\"; use both, luminance or colour.");
+        return UsageError(
+            "filter", "unknown --correct \"" + correctName + "\"; use both, luminance or colour.");
     }
     const QString spaceName = parser.value(space);
     if (spaceName == "linear") {

@@ -31,7 +31,7 @@ struct TuneOptions {
     int smoothRadius = 0;  // 0: the reference is tuned as it is read in
     // A lens profile instead of the map: from every reference, smoothed by `smoothRadius`, or,
     // when it is not set, by a radius that suits the references' size.
-    QString profileFile;   // empty: the map
+    QString profileFile;  // empty: the map
     QStringList references;
     bool smoothSet = false;
 };

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
 #include "cli/batch_run.h"
+#include "cli/console.h"
 #include "cli/map_sidecar.h"
 #include "cli/output_plan.h"
 #include "cli/profile_filter_command.h"
@@ -90,19 +90,19 @@ int RunFilterCommand(const FilterOptions& options) {
         sidecar.state == SidecarCheck::State::Valid ? &sidecar.sidecar : nullptr;
 
     const std::string strength = options.strength.toStdString();
-    return RunBatch(plan, options.jobs, options.quiet,
-                    [&](const PlannedPicture& picture, ProgressReport& report) {
-                        const PictureSize size =
-                            gain ? GainPictureFile(picture.input, picture.output, map,
-                                                   reference->centre, Durability::FlushLater)
-                                 : FilterPictureFile(picture.input, picture.output, map,
-                                                     options.mode, strength, '.',
-                                                     Durability::FlushLater);
-                        if (reference != nullptr && (size.widthPixels != reference->widthPixels ||
-                                                     size.heightPixels != reference->heightPixels)) {
-                            report.Warn(SizeWarning(picture.input, size, *reference));
-                        }
-                    });
+    return RunBatch(
+        plan, options.jobs, options.quiet,
+        [&](const PlannedPicture& picture, ProgressReport& report) {
+            const PictureSize size =
+                gain ? GainPictureFile(picture.input, picture.output, map, reference->centre,
+                                       Durability::FlushLater)
+                     : FilterPictureFile(picture.input, picture.output, map, options.mode, strength,
+                                         '.', Durability::FlushLater);
+            if (reference != nullptr && (size.widthPixels != reference->widthPixels ||
+                                         size.heightPixels != reference->heightPixels)) {
+                report.Warn(SizeWarning(picture.input, size, *reference));
+            }
+        });
 }
 
 }  // namespace velmora

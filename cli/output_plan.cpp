@@ -41,8 +41,8 @@ QString FileIdentity(const QString& path) {
 }
 
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
-                       const QString& outputFolder, const QString& mapFile,
-                       const QString& suffix, const QString& mapName) {
+                       const QString& outputFolder, const QString& mapFile, const QString& suffix,
+                       const QString& mapName) {
     OutputPlan plan;
     if (!outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
         plan.refusal = "the output folder " + Native(outputFolder) + " does not exist.";
@@ -68,8 +68,8 @@ OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
             return plan;
         }
         if (identity == mapIdentity) {
-            plan.refusal = "the output " + Native(output) + " of " + Native(input) +
-                           " is the " + mapName + " " + Native(mapFile) + ".";
+            plan.refusal = "the output " + Native(output) + " of " + Native(input) + " is the " +
+                           mapName + " " + Native(mapFile) + ".";
             return plan;
         }
         if (identity == sidecarIdentity) {

@@ -25,8 +25,7 @@ struct OutputPlan {
 // reach: through symbolic links, hard links, "..", and relative or absolute spellings alike.
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
                        const QString& outputFolder, const QString& mapFile,
-                       const QString& suffix = "bmp",
-                       const QString& mapName = "correction map");
+                       const QString& suffix = "bmp", const QString& mapName = "correction map");
 
 // A key that two names share exactly when they reach the same file, existing or not yet.
 QString FileIdentity(const QString& path);

@@ -107,13 +107,12 @@ int RunProfileFilterCommand(const FilterOptions& options) {
                         thread_local std::vector<std::uint8_t> spare;
                         Photo photo = ReadPhoto(picture.input, true, std::move(spare));
                         CheckFits(picture.input, photo, profile.flat, options.cropCentre);
-                        const auto tables = curves.TablesFor(photo.colourProfile,
-                                                             photo.colourChannels, photo.bits);
+                        const auto tables =
+                            curves.TablesFor(photo.colourProfile, photo.colourChannels, photo.bits);
                         if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
                             report.Warn(Native(picture.input) + ": Warning: " + tables->note);
                         }
-                        const auto g =
-                            gains.For(photo.width, photo.height, photo.colourChannels);
+                        const auto g = gains.For(photo.width, photo.height, photo.colourChannels);
                         Correct(photo, *g, *tables, options.space);
                         WritePhoto(photo, picture.output, options.format, options.quality,
                                    Durability::FlushLater);

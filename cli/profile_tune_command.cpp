@@ -31,7 +31,8 @@ QString SizeMismatch(const QStringList& references) {
     bool differ = false;
     for (const QString& reference : references) {
         const Photo head = ReadPhoto(reference, false);
-        const QString kind = QString("%1x%2x%3").arg(head.width).arg(head.height).arg(head.colourChannels);
+        const QString kind =
+            QString("%1x%2x%3").arg(head.width).arg(head.height).arg(head.colourChannels);
         if (first.isEmpty()) first = kind;
         differ = differ || kind != first;
         sizes << QString("%1 is %2 x %3 %4")
@@ -62,14 +63,13 @@ void PrintSummary(const LensProfile& profile, const QString& file, const QString
     const char* names[] = {"red", "green", "blue"};
     for (int c = 0; c < flat.channels; ++c) {
         const double centre = profile.centre[std::size_t(c)];
-        WriteLine(stdout,
-                  QString("  %1: centre %2 (linear); corners darker by %3, %4, %5, %6 EV")
-                      .arg(flat.channels == 1 ? "grey" : names[c], -6)
-                      .arg(centre, 0, 'f', 4)
-                      .arg(Ev(centre, corners[0][std::size_t(c)]), 0, 'f', 2)
-                      .arg(Ev(centre, corners[1][std::size_t(c)]), 0, 'f', 2)
-                      .arg(Ev(centre, corners[2][std::size_t(c)]), 0, 'f', 2)
-                      .arg(Ev(centre, corners[3][std::size_t(c)]), 0, 'f', 2));
+        WriteLine(stdout, QString("  %1: centre %2 (linear); corners darker by %3, %4, %5, %6 EV")
+                              .arg(flat.channels == 1 ? "grey" : names[c], -6)
+                              .arg(centre, 0, 'f', 4)
+                              .arg(Ev(centre, corners[0][std::size_t(c)]), 0, 'f', 2)
+                              .arg(Ev(centre, corners[1][std::size_t(c)]), 0, 'f', 2)
+                              .arg(Ev(centre, corners[2][std::size_t(c)]), 0, 'f', 2)
+                              .arg(Ev(centre, corners[3][std::size_t(c)]), 0, 'f', 2));
     }
 }
 
@@ -106,9 +106,9 @@ int RunProfileTuneCommand(const TuneOptions& options) {
         }
     }
     if (QFileInfo(options.profileFile).isDir()) {
-        ReportUsageError("nothing was done: the profile " + Native(options.profileFile) +
-                             " is a folder.",
-                         "tune");
+        ReportUsageError(
+            "nothing was done: the profile " + Native(options.profileFile) + " is a folder.",
+            "tune");
         return kUsageError;
     }
     try {
@@ -117,8 +117,10 @@ int RunProfileTuneCommand(const TuneOptions& options) {
         FlatField& sum = profile.flat;
         std::vector<ReferenceStats> stats;
         if (const QString mismatch = SizeMismatch(options.references); !mismatch.isEmpty()) {
-            ReportProblem("nothing was written: the references must all be of one size and "
-                          "kind; " + mismatch + ".");
+            ReportProblem(
+                "nothing was written: the references must all be of one size and "
+                "kind; " +
+                mismatch + ".");
             return kSomeFailed;
         }
         for (const QString& reference : options.references) {
@@ -143,7 +145,8 @@ int RunProfileTuneCommand(const TuneOptions& options) {
         for (float& value : sum.values)
             value *= share;
 
-        const ReferenceSpread spread = CompareReferences(stats, sum.channels, sum.width, sum.height);
+        const ReferenceSpread spread =
+            CompareReferences(stats, sum.channels, sum.width, sum.height);
         if (spread.reference >= 0 && spread.largest > std::max(spread.noiseExplains, 0.01)) {
             Warn(QString("the light of %1 differs from the other references' by up to %2 % at "
                          "some place, more than their noise explains (%3 %); did the light or "
@@ -157,8 +160,7 @@ int RunProfileTuneCommand(const TuneOptions& options) {
                                    ? options.smoothRadius
                                    : DefaultProfileSmoothRadius(sum.width, sum.height);
         SmoothFlatField(sum, profile.smoothRadius);
-        profile.centre =
-            CentreLevels(sum, std::max(2, std::min(sum.width, sum.height) / 100));
+        profile.centre = CentreLevels(sum, std::max(2, std::min(sum.width, sum.height) / 100));
         const std::array<double, 3> gains = LargestGains(sum, profile.centre);
         const double largest = *std::max_element(gains.begin(), gains.begin() + sum.channels);
         if (largest > kHighGain) {

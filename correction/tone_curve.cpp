@@ -14,8 +14,8 @@ double SrgbToLinear(double code) {
 
 ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_(maxCode) {
     if (maxCode < 1 || maxCode > 65535) {
-        throw Error(ErrorKind::Overflow,
-                    "a transfer curve serves 1 to 65535 codes, not " + std::to_string(maxCode) + ".");
+        throw Error(ErrorKind::Overflow, "a transfer curve serves 1 to 65535 codes, not " +
+                                             std::to_string(maxCode) + ".");
     }
     const double scale = double(maxCode);
     decode_.resize(maxCode + 1);
@@ -38,8 +38,8 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
         }
     }
     // From the octave below the first positive half-way point up to 2, above every half-way point.
-    firstBucket_ = std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >>
-                   bucketShift_;
+    firstBucket_ =
+        std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >> bucketShift_;
     lastBucket_ = (std::bit_cast<std::uint64_t>(2.0) >> bucketShift_) - firstBucket_;
     bucketStart_.resize(lastBucket_ + 1);
     std::uint32_t below = 0;

@@ -28,8 +28,8 @@ FlatField ResampleFlat(const FlatField& flat, std::int32_t width, std::int32_t h
     result.channels = flat.channels;
     try {
         vips::VImage image = vips::VImage::new_from_memory(
-            const_cast<float*>(flat.values.data()), flat.values.size() * sizeof(float),
-            flat.width, flat.height, flat.channels, VIPS_FORMAT_FLOAT);
+            const_cast<float*>(flat.values.data()), flat.values.size() * sizeof(float), flat.width,
+            flat.height, flat.channels, VIPS_FORMAT_FLOAT);
         // A little over the scale, so that rounding never leaves the result a pixel short.
         image = image.resize(across * (1 + 0.5 / flat.width),
                              vips::VImage::option()

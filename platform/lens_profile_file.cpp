@@ -1,5 +1,7 @@
 #include "platform/lens_profile_file.h"
 
+#include <zlib.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +11,6 @@
 #include <cmath>
 #include <memory>
 #include <vips/vips8>
-#include <zlib.h>
 
 #include "correction/atomic_file.h"
 #include "correction/error.h"
@@ -65,7 +66,8 @@ void SaveLensProfile(const LensProfile& profile, const QString& path) {
         samples[i] = std::uint16_t(std::clamp(v, 0.0, kFullScale));
     }
     QJsonObject description = Describe(profile);
-    description["crc32"] = QString::fromLatin1(Checksum(description, samples.data(), samples.size()));
+    description["crc32"] =
+        QString::fromLatin1(Checksum(description, samples.data(), samples.size()));
 
     void* encoded = nullptr;
     std::size_t size = 0;
@@ -84,7 +86,8 @@ void SaveLensProfile(const LensProfile& profile, const QString& path) {
                                   ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
                                   ->set("level", 1));
     } catch (const vips::VError& error) {
-        Fail(path, QString("cannot be encoded (%1).").arg(QString::fromUtf8(error.what()).trimmed()));
+        Fail(path,
+             QString("cannot be encoded (%1).").arg(QString::fromUtf8(error.what()).trimmed()));
     }
     std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
     WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
@@ -111,7 +114,8 @@ LensProfile LoadLensProfile(const QString& path) {
         if (image.get_typeof(VIPS_META_IMAGEDESCRIPTION) == 0) {
             Fail(path, "is a TIFF picture but not a lens profile (it has no description).");
         }
-        description = QJsonDocument::fromJson(image.get_string(VIPS_META_IMAGEDESCRIPTION)).object();
+        description =
+            QJsonDocument::fromJson(image.get_string(VIPS_META_IMAGEDESCRIPTION)).object();
         if (description.value("format").toString() != kFormatName) {
             Fail(path, "is a TIFF picture but not a lens profile.");
         }

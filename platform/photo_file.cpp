@@ -27,15 +27,27 @@ QString Native(const QString& path) {
 QString LibraryReason(const vips::VError& error) {
     QStringList lines = QString::fromUtf8(error.what()).split('\n', Qt::SkipEmptyParts);
     lines.removeDuplicates();
-    return lines.join("; ");
+    return lines.isEmpty() ? "the picture library gives no reason" : lines.join("; ");
 }
 
 // Fields that describe the pixels rather than the photograph; the new picture has its own.
 bool IsPixelField(const char* name) {
-    static const std::set<std::string> kPixelFields{
-        "width",  "height",   "bands",           "format",  "coding",     "interpretation",
-        "xoffset", "yoffset", "filename",        "mode",    "bits-per-sample", "palette",
-        "palette-bit-depth", "vips-loader", "n-pages", "page-height"};
+    static const std::set<std::string> kPixelFields{"width",
+                                                    "height",
+                                                    "bands",
+                                                    "format",
+                                                    "coding",
+                                                    "interpretation",
+                                                    "xoffset",
+                                                    "yoffset",
+                                                    "filename",
+                                                    "mode",
+                                                    "bits-per-sample",
+                                                    "palette",
+                                                    "palette-bit-depth",
+                                                    "vips-loader",
+                                                    "n-pages",
+                                                    "page-height"};
     return kPixelFields.count(name) != 0;
 }
 
@@ -122,8 +134,8 @@ vips::VImage Open(const QString& path, QByteArray& encoded) {
             ->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
     };
     const QByteArray name = QFile::encodeName(path);
-    if (vips_foreign_find_load_source(vips::VSource::new_from_file(name.constData()).get_source()) !=
-        nullptr) {
+    if (vips_foreign_find_load_source(
+            vips::VSource::new_from_file(name.constData()).get_source()) != nullptr) {
         return vips::VImage::new_from_source(vips::VSource::new_from_file(name.constData()), "",
                                              options());
     }
@@ -226,20 +238,22 @@ void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int
     try {
         const bool grey = photo.colourChannels == 1;
         vips::VImage image = vips::VImage::new_from_memory(
-            const_cast<std::uint8_t*>(photo.bytes.data()), photo.bytes.size(), photo.width, photo.height, photo.samplesPerPixel,
+            const_cast<std::uint8_t*>(photo.bytes.data()), photo.bytes.size(), photo.width,
+            photo.height, photo.samplesPerPixel,
             photo.bits == 16 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
-        image = image.copy(vips::VImage::option()
-                               ->set("interpretation",
-                                     photo.bits == 16 ? (grey ? VIPS_INTERPRETATION_GREY16
-                                                              : VIPS_INTERPRETATION_RGB16)
-                                                      : (grey ? VIPS_INTERPRETATION_B_W
-                                                              : VIPS_INTERPRETATION_sRGB))
-                               ->set("xres", photo.file->Xres)
-                               ->set("yres", photo.file->Yres));
+        image = image.copy(
+            vips::VImage::option()
+                ->set("interpretation",
+                      photo.bits == 16
+                          ? (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16)
+                          : (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
+                ->set("xres", photo.file->Xres)
+                ->set("yres", photo.file->Yres));
         CopyMetadata(photo.file.get(), image);
         if (format == PhotoFormat::Jpeg) {
             if (photo.samplesPerPixel != photo.colourChannels) {
-                image = image.extract_band(0, vips::VImage::option()->set("n", photo.colourChannels));
+                image =
+                    image.extract_band(0, vips::VImage::option()->set("n", photo.colourChannels));
                 CopyMetadata(photo.file.get(), image);
             }
             image.write_to_buffer(".jpg", &encoded, &size,

@@ -21,7 +21,8 @@ void StartMetadataLibrary() {
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
 }
 
-void CarryMetadata(const QString& input, std::vector<std::uint8_t>& encoded, const QString& output) {
+void CarryMetadata(const QString& input, std::vector<std::uint8_t>& encoded,
+                   const QString& output) {
     Exiv2::Image::AutoPtr source;
     try {
         source = Exiv2::ImageFactory::open(std::string(QFile::encodeName(input).constData()));
@@ -45,10 +46,10 @@ void CarryMetadata(const QString& input, std::vector<std::uint8_t>& encoded, con
         const Exiv2::DataBuf bytes = io.read(long(io.size()));
         encoded.assign(bytes.pData_, bytes.pData_ + bytes.size_);
     } catch (const Exiv2::AnyError& error) {
-        throw Error(ErrorKind::Picture, (QDir::toNativeSeparators(output) +
-                                         ": cannot write the metadata: " +
-                                         QString::fromStdString(error.what()))
-                                            .toStdString());
+        throw Error(ErrorKind::Picture,
+                    (QDir::toNativeSeparators(output) +
+                     ": cannot write the metadata: " + QString::fromStdString(error.what()))
+                        .toStdString());
     }
 }
 

@@ -44,8 +44,9 @@ std::vector<ToneCurve> TransferCurves(const QByteArray& icc, int colourChannels,
     for (const cmsTagSignature tag : tags) {
         const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), tag));
         if (curve == nullptr) {
-            *note = "its colour profile has no tone curves (it is built on look-up tables); sRGB "
-                    "is assumed.";
+            *note =
+                "its colour profile has no tone curves (it is built on look-up tables); sRGB "
+                "is assumed.";
             return srgb;
         }
         curves.push_back(FromProfile(curve));

@@ -17,7 +17,8 @@ namespace {
 std::uint32_t Defined(std::uint32_t v, float g, const ToneCurve& curve, std::uint32_t maxCode,
                       GainSpace space) {
     const double top = double(maxCode);
-    if (space == GainSpace::Code) return std::uint32_t(std::min(top, std::nearbyint(v * double(g))));
+    if (space == GainSpace::Code)
+        return std::uint32_t(std::min(top, std::nearbyint(v * double(g))));
     const double x = curve(double(v) / top) * double(g);
     if (!(x > 0)) return 0;
     if (curve(1.0) <= x) return maxCode;
