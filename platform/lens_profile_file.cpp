@@ -14,6 +14,7 @@
 
 #include "correction/atomic_file.h"
 #include "correction/error.h"
+#include "platform/photo_file.h"
 
 namespace velmora {
 namespace {
@@ -125,6 +126,9 @@ LensProfile LoadLensProfile(const QString& path) {
                                "Measure it again with velmora-cli tune --profile.")
                            .arg(version)
                            .arg(kVersion));
+        }
+        if (std::int64_t(image.width()) * image.height() > kLargestPhotoPixels) {
+            Fail(path, "is damaged: it claims more pixels than a picture may have.");
         }
         const int channels = description.value("channels").toInt();
         if (image.width() != description.value("width").toInt() ||
