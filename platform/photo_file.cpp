@@ -20,7 +20,11 @@ QString Native(const QString& path) {
 }
 
 [[noreturn]] void Refuse(const QString& path, const QString& reason) {
-    throw Error(ErrorKind::Picture, (Native(path) + ": " + reason).toStdString());
+    throw Error(ErrorKind::Picture, ("cannot read " + Native(path) + ": " + reason).toStdString());
+}
+
+[[noreturn]] void RefuseWrite(const QString& path, const QString& reason) {
+    throw Error(ErrorKind::Picture, ("cannot write " + Native(path) + ": " + reason).toStdString());
 }
 
 // The library's message without its trailing newline and repeated lines.
@@ -117,6 +121,9 @@ bool FormatForSuffix(const QString& fileName, PhotoFormat* format) {
 }
 
 void StartPhotoLibrary(const char* programName) {
+    // Every failure is reported with its file and reason; the library's own warnings, a line per
+    // damaged tile, would only bury that report.
+    qputenv("VIPS_WARNING", "0");
     if (VIPS_INIT(programName) != 0) vips_error_exit("cannot start libvips");
     // Every photograph is read once; a cache would only hold on to memory.
     vips_cache_set_max(0);
@@ -141,9 +148,9 @@ vips::VImage Open(const QString& path, QByteArray& encoded) {
     }
     vips_error_clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) Refuse(path, "cannot read: " + file.errorString());
+    if (!file.open(QIODevice::ReadOnly)) Refuse(path, file.errorString() + ".");
     encoded = file.readAll();
-    if (file.error() != QFileDevice::NoError) Refuse(path, "cannot read: " + file.errorString());
+    if (file.error() != QFileDevice::NoError) Refuse(path, file.errorString() + ".");
     return vips::VImage::new_from_buffer(encoded.constData(), std::size_t(encoded.size()), "",
                                          options());
 }
@@ -170,8 +177,7 @@ Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> stor
     photo.source = path;
     vips::VImage decoded;
     if (!QFileInfo(path).isFile()) {
-        Refuse(path, QFileInfo::exists(path) ? "cannot open the file: it is not a file."
-                                             : "cannot open the file: it does not exist.");
+        Refuse(path, QFileInfo::exists(path) ? "it is not a file." : "it does not exist.");
     }
     try {
         decoded = Open(path, photo.encoded);
@@ -225,9 +231,10 @@ Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> stor
 void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int quality,
                 Durability durability) {
     if (photo.bits == 16 && (format == PhotoFormat::Bmp || format == PhotoFormat::Jpeg)) {
-        Refuse(path, QString("a 16-bit picture cannot be written as %1, which holds 8 bits; use "
-                             "--format png or tiff.")
-                         .arg(format == PhotoFormat::Bmp ? "BMP" : "JPEG"));
+        RefuseWrite(path,
+                    QString("a 16-bit picture cannot be written as %1, which holds 8 bits; use "
+                            "--format png or tiff.")
+                        .arg(format == PhotoFormat::Bmp ? "BMP" : "JPEG"));
     }
     if (format == PhotoFormat::Bmp) {
         WriteBitmap(photo, path, durability);
@@ -264,7 +271,7 @@ void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int
             image.write_to_buffer(".tif", &encoded, &size);
         }
     } catch (const vips::VError& error) {
-        Refuse(path, "cannot encode the picture (" + LibraryReason(error) + ").");
+        RefuseWrite(path, "cannot encode the picture (" + LibraryReason(error) + ").");
     }
     std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
     const auto* bytes = static_cast<const std::uint8_t*>(encoded);
