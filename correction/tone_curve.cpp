@@ -14,8 +14,8 @@ double SrgbToLinear(double code) {
 
 ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_(maxCode) {
     if (maxCode < 1 || maxCode > 65535) {
-        throw Error(ErrorKind::Overflow,
-                    "a transfer curve serves 1 to 65535 codes, not " + std::to_string(maxCode) + ".");
+        throw Error(ErrorKind::Overflow, "a transfer curve serves 1 to 65535 codes, not " +
+                                             std::to_string(maxCode) + ".");
     }
     const double scale = double(maxCode);
     decode_.resize(maxCode + 1);
@@ -38,10 +38,10 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
         }
     }
     // From the octave below the first positive half-way point up to 2, above every half-way point.
-    firstBucket_ = std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >>
-                   bucketShift_;
+    firstBucket_ =
+        std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >> bucketShift_;
     lastBucket_ = (std::bit_cast<std::uint64_t>(2.0) >> bucketShift_) - firstBucket_;
-    bucketStart_.resize(lastBucket_ + 1);
+    bucketStart_.resize(lastBucket_ + 2);
     std::uint32_t below = 0;
     for (std::uint64_t b = 0; b <= lastBucket_; ++b) {
         const double lower = std::bit_cast<double>((firstBucket_ + b) << bucketShift_);
@@ -49,6 +49,12 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
             ++below;
         bucketStart_[b] = std::uint16_t(below);
     }
+    bucketStart_[lastBucket_ + 1] = std::uint16_t(maxCode);
+    // Bucket b holds the half-way points from bucketStart_[b] + 1 to bucketStart_[b + 1]; the
+    // last one (from 2 up) holds the rest. A value in it passes no point beyond them.
+    for (std::uint64_t b = 0; b <= lastBucket_; ++b)
+        steps_ = std::max<std::uint32_t>(steps_, bucketStart_[b + 1] - bucketStart_[b]);
+    steps_ = std::max<std::uint32_t>(steps_, 1);
 }
 
 }  // namespace velmora

@@ -31,6 +31,24 @@ class ToneTables {
     double Decode(std::uint32_t code) const { return decode_[code]; }
     const double* decode() const { return decode_.data(); }
 
+    // What the vector kernels read. From its bucket's start, every value's search ends within
+    // `steps` steps (the most half-way points one bucket holds), so they take that many steps
+    // with no loop. bucketStart has one entry of padding, for 4-byte reads at the last bucket.
+    struct Layout {
+        const double* decode;
+        const double* threshold;
+        const std::uint16_t* bucketStart;
+        int bucketShift;
+        std::uint64_t firstBucket;
+        std::uint64_t lastBucket;
+        std::uint32_t steps;
+    };
+    Layout layout() const {
+        return {decode_.data(), threshold_.data(), bucketStart_.data(),
+                bucketShift_,   firstBucket_,      lastBucket_,
+                steps_};
+    }
+
     std::uint32_t Encode(double linear) const {
         if (!(linear > threshold_[0])) return 0;  // also NaN
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(linear) >> bucketShift_;
@@ -62,6 +80,7 @@ class ToneTables {
     int bucketShift_ = 0;
     std::uint64_t firstBucket_ = 0;
     std::uint64_t lastBucket_ = 0;
+    std::uint32_t steps_ = 0;
 };
 
 }  // namespace velmora
