@@ -45,7 +45,8 @@ ReferenceStats AddSamples(FlatField& sum, const Sample* samples, std::size_t row
     }
     for (std::size_t cell = 0; cell < grid * grid; ++cell) {
         for (int c = 0; c < channels; ++c)
-            stats.cellMeans[cell * channels + c] /= double(std::max<std::int64_t>(cellCounts[cell], 1));
+            stats.cellMeans[cell * channels + c] /=
+                double(std::max<std::int64_t>(cellCounts[cell], 1));
     }
     if (steps > 0 && level > 0) {
         const double mean = level / double(steps);
@@ -103,7 +104,8 @@ void BoxPassDown(const float* from, float* to, std::int32_t width, std::int32_t 
 
 template <typename Visit>
 void ForWindow(const FlatField& flat, std::int32_t cx, std::int32_t cy, int radius, Visit visit) {
-    for (std::int32_t y = std::max(cy - radius, 0); y <= std::min(cy + radius, flat.height - 1); ++y) {
+    for (std::int32_t y = std::max(cy - radius, 0); y <= std::min(cy + radius, flat.height - 1);
+         ++y) {
         for (std::int32_t x = std::max(cx - radius, 0); x <= std::min(cx + radius, flat.width - 1);
              ++x)
             visit(x, y);

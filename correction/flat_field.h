@@ -18,7 +18,8 @@ struct FlatField {
 
     std::size_t places() const { return std::size_t(width) * std::size_t(height); }
     float at(std::int32_t x, std::int32_t y, int c) const {
-        return values[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(channels) +
+        return values[(std::size_t(y) * std::size_t(width) + std::size_t(x)) *
+                          std::size_t(channels) +
                       std::size_t(c)];
     }
 };
