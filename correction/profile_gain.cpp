@@ -2,6 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "correction/sum_lookup.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define VELMORA_X86_KERNELS 1
+#endif
 
 namespace velmora {
 namespace {
@@ -19,9 +27,187 @@ double Gain(double centre, double flat) {
     return centre / flat;
 }
 
+// Samples laid out like their gains (grey, or RGB without alpha): sample s has gain s and the
+// table of channel s % channels. The definition and the fallback of the vector kernels; `from`
+// and `to` are whole pixels.
+template <typename Sample>
+void LinearSamples(Sample* samples, const float* gains, std::size_t from, std::size_t to,
+                   int channels, const ToneTables* const* tables) {
+    for (std::size_t s = from; s < to; s += std::size_t(channels)) {
+        for (int c = 0; c < channels; ++c) {
+            const ToneTables& table = *tables[c];
+            samples[s + c] =
+                Sample(table.Encode(table.decode()[samples[s + c]] * double(gains[s + c])));
+        }
+    }
+}
+
+template <typename Sample>
+void CodeSamples(Sample* samples, const float* gains, std::size_t from, std::size_t to,
+                 double top) {
+    for (std::size_t s = from; s < to; ++s)
+        samples[s] = Sample(std::min(top, std::rint(double(samples[s]) * double(gains[s]))));
+}
+
+#ifdef VELMORA_X86_KERNELS
+// Each lane's bucket numbering for 3 vectors of 4 lanes: with 3 channels the lane pattern repeats
+// every 3 vectors.
+struct LaneTables {
+    alignas(32) std::int64_t shift[3][4];
+    alignas(32) std::int64_t first[3][4];
+    alignas(32) std::int64_t last[3][4];
+
+    LaneTables(const ToneTables* const* tables, int channels) {
+        for (int j = 0; j < 3; ++j) {
+            for (int lane = 0; lane < 4; ++lane) {
+                const ToneTables::Layout at = tables[(4 * j + lane) % channels]->layout();
+                shift[j][lane] = at.bucketShift;
+                first[j][lane] = std::int64_t(at.firstBucket);
+                last[j][lane] = std::int64_t(at.lastBucket);
+            }
+        }
+    }
+};
+
+__attribute__((target("avx2"))) inline __m256i Lane4(int j, const std::int64_t (&values)[3][4]) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(values[j]));
+}
+
+// Four samples per vector in double precision. On the Sapphire Rapids this was measured on,
+// gathers bought little (5.1 ns a sample against 6.0 for the scalar loop, 8-bit); each lane
+// reading decode[v] and its bucket's record with plain loads brought 2.2 ns (16-bit: 3.0
+// against 6.9). Bucket numbers fit 25 bits, so the clamp of Encode is exact in signed 64-bit lanes.
+template <typename Sample>
+__attribute__((target("avx2"))) void LinearAvx2(Sample* samples, const float* gains,
+                                                std::size_t count, int channels,
+                                                const ToneTables* const* tables,
+                                                std::uint32_t steps) {
+    const LaneTables lanes(tables, channels);
+    const double* decode[12];
+    const double* record[12];
+    std::int64_t stride[12];
+    alignas(32) std::int64_t stepMask[3][ToneTables::kMostRecordSteps + 1][4];
+    for (int l = 0; l < 12; ++l) {
+        const ToneTables::Layout at = tables[l % channels]->layout();
+        decode[l] = at.decode;
+        record[l] = at.record;
+        stride[l] = at.steps + 1;
+        for (std::uint32_t f = 1; f <= steps; ++f)
+            stepMask[l / 4][f][l % 4] = f <= at.steps ? -1 : 0;
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256d one = _mm256_set1_pd(1.0);
+    std::size_t s = 0;
+    for (; s + 12 <= count; s += 12) {
+        for (int j = 0; j < 3; ++j) {
+            Sample* at = samples + s + 4 * j;
+            const double* const* dec = decode + 4 * j;
+            const __m256d decoded =
+                _mm256_setr_pd(dec[0][at[0]], dec[1][at[1]], dec[2][at[2]], dec[3][at[3]]);
+            const __m256d x =
+                _mm256_mul_pd(decoded, _mm256_cvtps_pd(_mm_loadu_ps(gains + s + 4 * j)));
+            const __m256i last = Lane4(j, lanes.last);
+            __m256i bucket =
+                _mm256_sub_epi64(_mm256_srlv_epi64(_mm256_castpd_si256(x), Lane4(j, lanes.shift)),
+                                 Lane4(j, lanes.first));
+            bucket = _mm256_andnot_si256(_mm256_cmpgt_epi64(zero, bucket), bucket);
+            bucket = _mm256_blendv_epi8(bucket, last, _mm256_cmpgt_epi64(bucket, last));
+            alignas(32) std::int64_t b[4];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(b), bucket);
+            const double* r[4];
+            for (int l = 0; l < 4; ++l)
+                r[l] = record[4 * j + l] + b[l] * stride[4 * j + l];
+            __m256d k = _mm256_setr_pd(r[0][0], r[1][0], r[2][0], r[3][0]);
+            __m256d alive = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+            for (std::uint32_t f = 1; f <= steps; ++f) {
+                const __m256d bound = _mm256_setr_pd(r[0][f], r[1][f], r[2][f], r[3][f]);
+                alive = _mm256_and_pd(
+                    alive,
+                    _mm256_and_pd(_mm256_cmp_pd(x, bound, _CMP_GT_OQ),
+                                  _mm256_load_pd(reinterpret_cast<const double*>(stepMask[j][f]))));
+                k = _mm256_add_pd(k, _mm256_and_pd(alive, one));
+            }
+            k = _mm256_and_pd(k, _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_GT_OQ));
+            const __m128i codes = _mm256_cvttpd_epi32(k);
+            if constexpr (sizeof(Sample) == 1) {
+                const std::int32_t four =
+                    _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(codes, codes), codes));
+                std::memcpy(at, &four, 4);
+            } else {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(at), _mm_packus_epi32(codes, codes));
+            }
+        }
+    }
+    LinearSamples(samples, gains, s, count, channels, tables);
+}
+
+// v x g is exact in double (at most 16 + 24 bits), so rounding it is rint's.
+template <typename Sample>
+__attribute__((target("avx2"))) void CodeAvx2(Sample* samples, const float* gains,
+                                              std::size_t count, double top) {
+    const __m256d most = _mm256_set1_pd(top);
+    std::size_t s = 0;
+    for (; s + 4 <= count; s += 4) {
+        Sample* at = samples + s;
+        __m128i v;
+        if constexpr (sizeof(Sample) == 1) {
+            std::int32_t four;
+            std::memcpy(&four, at, 4);
+            v = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
+        } else {
+            v = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
+        }
+        const __m256d product =
+            _mm256_mul_pd(_mm256_cvtepi32_pd(v), _mm256_cvtps_pd(_mm_loadu_ps(gains + s)));
+        // min_pd(a, b) is a < b ? a : b, as std::min(top, r) is r < top ? r : top.
+        const __m256d rounded =
+            _mm256_min_pd(_mm256_round_pd(product, _MM_FROUND_CUR_DIRECTION), most);
+        const __m128i codes = _mm256_cvttpd_epi32(rounded);
+        if constexpr (sizeof(Sample) == 1) {
+            const std::int32_t four =
+                _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(codes, codes), codes));
+            std::memcpy(at, &four, 4);
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(at), _mm_packus_epi32(codes, codes));
+        }
+    }
+    CodeSamples(samples, gains, s, count, top);
+}
+
+#endif
+
 template <typename Sample>
 void GainRow(Sample* row, std::int32_t pixels, int samplesPerPixel, int gainsPerPixel,
              const float* gains, const ToneTables* const* tables, GainSpace space) {
+    if (samplesPerPixel == gainsPerPixel && (gainsPerPixel == 1 || gainsPerPixel == 3)) {
+        const std::size_t count = std::size_t(pixels) * std::size_t(gainsPerPixel);
+        const double top = double(tables[0]->maxCode());
+#ifdef VELMORA_X86_KERNELS
+        const Kernel kernel = ActiveKernel();
+        if (kernel >= Kernel::Avx2 && space == GainSpace::Code) {
+            CodeAvx2(row, gains, count, top);
+            return;
+        }
+        std::uint32_t steps = 0;
+        bool records = true;
+        for (int c = 0; c < gainsPerPixel; ++c) {
+            steps = std::max(steps, tables[c]->layout().steps);
+            records = records && tables[c]->layout().record;
+        }
+        // avx512 runs the AVX2 kernel: eight lanes with hardware gathers took 3.2 ns a sample
+        // (8-bit) against its 2.2 on the Sapphire Rapids this was measured on.
+        if (kernel >= Kernel::Avx2 && records) {
+            LinearAvx2(row, gains, count, gainsPerPixel, tables, steps);
+            return;
+        }
+#endif
+        if (space == GainSpace::Code) {
+            CodeSamples(row, gains, 0, count, top);
+        } else {
+            LinearSamples(row, gains, 0, count, gainsPerPixel, tables);
+        }
+        return;
+    }
     if (space == GainSpace::Code) {
         const double top = double(tables[0]->maxCode());
         for (std::int32_t i = 0; i < pixels; ++i) {

@@ -41,13 +41,36 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
     firstBucket_ =
         std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >> bucketShift_;
     lastBucket_ = (std::bit_cast<std::uint64_t>(2.0) >> bucketShift_) - firstBucket_;
-    bucketStart_.resize(lastBucket_ + 1);
+    bucketStart_.resize(lastBucket_ + 2);  // + the end of the last bucket
     std::uint32_t below = 0;
     for (std::uint64_t b = 0; b <= lastBucket_; ++b) {
         const double lower = std::bit_cast<double>((firstBucket_ + b) << bucketShift_);
         while (below < maxCode && threshold_[below + 1] < lower)
             ++below;
         bucketStart_[b] = std::uint16_t(below);
+    }
+    bucketStart_[lastBucket_ + 1] = std::uint16_t(maxCode);
+    // Bucket b holds the half-way points from bucketStart_[b] + 1 to bucketStart_[b + 1]; the
+    // last one (from 2 up) holds the rest. A value in it passes no point beyond them.
+    for (std::uint64_t b = 0; b <= lastBucket_; ++b)
+        steps_ = std::max<std::uint32_t>(steps_, bucketStart_[b + 1] - bucketStart_[b]);
+    steps_ = std::max<std::uint32_t>(steps_, 1);
+    if (steps_ > kMostRecordSteps) return;
+    // One read brings a lane everything its search needs, in place of a read per step, each
+    // waiting for the last.
+    const std::uint32_t stride = steps_ + 1;
+    // Padded so that a kernel may read the fields of a longer record at the last bucket.
+    record_.resize((lastBucket_ + 1) * stride + kMostRecordSteps);
+    for (std::uint64_t b = 0; b <= lastBucket_; ++b) {
+        double* record = record_.data() + b * stride;
+        record[0] = bucketStart_[b];
+        for (std::uint32_t j = 1; j <= steps_; ++j) {
+            const std::uint32_t k = bucketStart_[b] + j;
+            const double t =
+                k < threshold_.size() ? threshold_[k] : std::numeric_limits<double>::infinity();
+            record[j] =
+                k % 2 == 0 ? std::nextafter(t, -std::numeric_limits<double>::infinity()) : t;
+        }
     }
 }
 

@@ -31,6 +31,28 @@ class ToneTables {
     double Decode(std::uint32_t code) const { return decode_[code]; }
     const double* decode() const { return decode_.data(); }
 
+    // What the vector kernels read. From its bucket's start, every value's search ends within
+    // `steps` steps (the most half-way points one bucket holds), so they take that many steps
+    // with no loop.
+    // A bucket's record (steps + 1 doubles, when steps is at most kMostRecordSteps) holds its
+    // start and the next `steps` half-way points, each made a strict bound: an even-numbered one
+    // as the double just below it, so that x passes it when x > bound. Records are padded so
+    // that reading kMostRecordSteps doubles past the last one stays inside.
+    static constexpr std::uint32_t kMostRecordSteps = 7;
+    struct Layout {
+        const double* decode;
+        const double* record;  // null when steps > kMostRecordSteps
+        int bucketShift;
+        std::uint64_t firstBucket;
+        std::uint64_t lastBucket;
+        std::uint32_t steps;
+    };
+    Layout layout() const {
+        return {decode_.data(), record_.empty() ? nullptr : record_.data(),
+                bucketShift_,   firstBucket_,
+                lastBucket_,    steps_};
+    }
+
     std::uint32_t Encode(double linear) const {
         if (!(linear > threshold_[0])) return 0;  // also NaN
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(linear) >> bucketShift_;
@@ -62,6 +84,8 @@ class ToneTables {
     int bucketShift_ = 0;
     std::uint64_t firstBucket_ = 0;
     std::uint64_t lastBucket_ = 0;
+    std::uint32_t steps_ = 0;
+    std::vector<double> record_;
 };
 
 }  // namespace velmora

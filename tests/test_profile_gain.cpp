@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "correction/flat_field.h"
 #include "correction/profile_gain.h"
 #include "correction/tone_curve.h"
+#include "test_support.h"
 
 namespace velmora {
 namespace {
@@ -48,56 +51,103 @@ std::vector<CurveCase> Curves() {
             {"toe", [](double c) { return c < 0.1 ? 0.0 : std::pow((c - 0.1) / 0.9, 3.0); }}};
 }
 
-// Runs (v, g) pairs through ApplyGainRow as one row of grey + alpha pixels, whose alpha must
-// stay, and compares each result with the definition.
+// Every 8-bit value under 1,025 gains from 1/16 to 16 (the powers of two among them land on
+// half-way points), and 200,000 random 16-bit pairs.
+struct Pairs {
+    std::vector<std::uint32_t> values;
+    std::vector<float> gains;
+};
+
 template <typename Sample>
-void ExpectRowMatches(const std::vector<std::uint32_t>& values, const std::vector<float>& gains,
-                      const CurveCase& curve, GainSpace space) {
-    const std::uint32_t maxCode = (1u << (8 * sizeof(Sample))) - 1;
-    const ToneTables tables(curve.curve, maxCode);
-    const ToneTables* perChannel[] = {&tables};
-    std::vector<Sample> row;
-    for (const std::uint32_t v : values) {
-        row.push_back(Sample(v));
-        row.push_back(Sample(maxCode / 3));
+const Pairs& PairsFor() {
+    static const Pairs pairs = [] {
+        Pairs p;
+        if (sizeof(Sample) == 1) {
+            for (int i = 0; i <= 1024; ++i) {
+                for (std::uint32_t v = 0; v < 256; ++v) {
+                    p.values.push_back(v);
+                    p.gains.push_back(float(std::exp2(-4.0 + 8.0 * i / 1024.0)));
+                }
+            }
+            return p;
+        }
+        std::mt19937 random(7);
+        std::uniform_int_distribution<std::uint32_t> code(0, 65535);
+        std::uniform_real_distribution<float> exponent(-4.0f, 4.0f);
+        for (int i = 0; i < 200000; ++i) {
+            p.values.push_back(code(random));
+            p.gains.push_back(std::exp2(exponent(random)));
+        }
+        return p;
+    }();
+    return pairs;
+}
+
+// The definition's result for every pair, worked out once per curve and space for all kernels.
+template <typename Sample>
+const std::vector<std::uint32_t>& Expected(std::size_t curve, GainSpace space) {
+    static std::map<std::pair<std::size_t, GainSpace>, std::vector<std::uint32_t>> cache;
+    std::vector<std::uint32_t>& results = cache[{curve, space}];
+    if (results.empty()) {
+        const Pairs& pairs = PairsFor<Sample>();
+        const std::uint32_t maxCode = (1u << (8 * sizeof(Sample))) - 1;
+        for (std::size_t i = 0; i < pairs.values.size(); ++i) {
+            results.push_back(
+                Defined(pairs.values[i], pairs.gains[i], Curves()[curve].curve, maxCode, space));
+        }
     }
-    ApplyGainRow(row.data(), std::int32_t(values.size()), 2, 1, gains.data(), perChannel, space);
-    int wrong = 0;
-    for (std::size_t i = 0; i < values.size() && wrong < 5; ++i) {
-        const std::uint32_t expected = Defined(values[i], gains[i], curve.curve, maxCode, space);
-        if (row[2 * i] != expected || row[2 * i + 1] != Sample(maxCode / 3)) {
-            ADD_FAILURE() << curve.name << ", " << 8 * sizeof(Sample) << " bits: v " << values[i]
-                          << " x " << gains[i] << " gave " << int(row[2 * i]) << ", not "
-                          << expected;
-            ++wrong;
+    return results;
+}
+
+// Runs the pairs through ApplyGainRow as one row in each layout the kernels tell apart: grey +
+// alpha (the alpha must stay), grey, and RGB whose channels take curves `curve`, `curve + 1` and
+// `curve + 2`, and compares each result with the definition.
+template <typename Sample>
+void ExpectRowsMatch(std::size_t curve, GainSpace space) {
+    const std::uint32_t maxCode = (1u << (8 * sizeof(Sample))) - 1;
+    const Pairs& pairs = PairsFor<Sample>();
+    const std::vector<CurveCase> curves = Curves();
+    std::vector<ToneTables> tables;
+    for (std::size_t c = 0; c < 3; ++c)
+        tables.emplace_back(curves[(curve + c) % curves.size()].curve, maxCode);
+    const ToneTables* perChannel[] = {&tables[0], &tables[1], &tables[2]};
+    for (const auto& [samplesPerPixel, gainsPerPixel] : {std::pair{2, 1}, {1, 1}, {3, 3}}) {
+        const std::size_t pixels = pairs.values.size() / std::size_t(gainsPerPixel);
+        std::vector<Sample> row;
+        for (std::size_t s = 0; s < pixels * gainsPerPixel; ++s) {
+            row.push_back(Sample(pairs.values[s]));
+            if (samplesPerPixel > gainsPerPixel) row.push_back(Sample(maxCode / 3));
+        }
+        ApplyGainRow(row.data(), std::int32_t(pixels), samplesPerPixel, gainsPerPixel,
+                     pairs.gains.data(), perChannel, space);
+        int wrong = 0;
+        for (std::size_t s = 0; s < pixels * gainsPerPixel && wrong < 5; ++s) {
+            const std::size_t c = s % std::size_t(gainsPerPixel);
+            const std::size_t at = s / gainsPerPixel * samplesPerPixel + c;
+            const std::size_t curveOfC = (curve + c) % curves.size();
+            const std::uint32_t expected = Expected<Sample>(curveOfC, space)[s];
+            const bool alphaKept = samplesPerPixel == gainsPerPixel || row[at + 1] == maxCode / 3;
+            if (row[at] != expected || !alphaKept) {
+                ADD_FAILURE() << curves[curveOfC].name << ", " << 8 * sizeof(Sample) << " bits, "
+                              << samplesPerPixel << " samples per pixel: v " << pairs.values[s]
+                              << " x " << pairs.gains[s] << " gave " << int(row[at]) << ", not "
+                              << expected;
+                ++wrong;
+            }
         }
     }
 }
 
-// Every 8-bit value under 1,025 gains from 1/16 to 16 (the powers of two among them land on
-// half-way points), and 200,000 random 16-bit pairs, in both spaces and for curves of every shape.
-TEST(ProfileGain, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
-    std::vector<std::uint32_t> values8;
-    std::vector<float> gains8;
-    for (int i = 0; i <= 1024; ++i) {
-        for (std::uint32_t v = 0; v < 256; ++v) {
-            values8.push_back(v);
-            gains8.push_back(float(std::exp2(-4.0 + 8.0 * i / 1024.0)));
-        }
-    }
-    std::mt19937 random(7);
-    std::uniform_int_distribution<std::uint32_t> code(0, 65535);
-    std::uniform_real_distribution<float> exponent(-4.0f, 4.0f);
-    std::vector<std::uint32_t> values16;
-    std::vector<float> gains16;
-    for (int i = 0; i < 200000; ++i) {
-        values16.push_back(code(random));
-        gains16.push_back(std::exp2(exponent(random)));
-    }
-    for (const CurveCase& curve : Curves()) {
+// Every kernel, in both spaces and for curves of every shape.
+using ProfileGainKernels = testing::KernelTest;
+INSTANTIATE_TEST_SUITE_P(Kernels, ProfileGainKernels, testing::EachKernel(),
+                         testing::KernelTestName);
+
+TEST_P(ProfileGainKernels, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
+    for (std::size_t curve = 0; curve < Curves().size(); ++curve) {
         for (const GainSpace space : {GainSpace::Linear, GainSpace::Code}) {
-            ExpectRowMatches<std::uint8_t>(values8, gains8, curve, space);
-            ExpectRowMatches<std::uint16_t>(values16, gains16, curve, space);
+            ExpectRowsMatch<std::uint8_t>(curve, space);
+            ExpectRowsMatch<std::uint16_t>(curve, space);
         }
     }
 }
