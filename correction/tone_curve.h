@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace velmora {
@@ -55,14 +56,17 @@ class ToneTables {
 
     std::uint32_t Encode(double linear) const {
         if (!(linear > threshold_[0])) return 0;  // also NaN
+        // +inf would pass the +inf after the last half-way point by the tie rule.
+        linear = std::min(linear, std::numeric_limits<double>::max());
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(linear) >> bucketShift_;
         const std::uint64_t bucket =
             bits < firstBucket_ ? 0 : std::min<std::uint64_t>(bits - firstBucket_, lastBucket_);
         std::uint32_t k = bucketStart_[bucket];
-        // Most buckets hold at most two half-way points: two steps without a branch, then a loop
-        // that is rarely entered. The last half-way point is followed by +inf, which stops it.
-        k += Passes(linear, k + 1);
-        k += Passes(linear, k + 1);
+        // Where buckets hold one half-way point at most (8 bits), a plain loop is fastest: it
+        // rarely turns. Where they hold more (16 bits), a first step without a branch saves the
+        // loop's mispredictions: 4.0 and 7.4 ns a sample against 6.3 and 11.1 the other way round
+        // (Xeon, one core).
+        if (steps_ > 1) k += Passes(linear, k + 1);
         while (Passes(linear, k + 1))
             ++k;
         return k;
