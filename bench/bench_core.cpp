@@ -17,6 +17,7 @@
 
 #include "correction/filtering.h"
 #include "correction/gain.h"
+#include "correction/gain_steps.h"
 #include "correction/profile_gain.h"
 #include "correction/sum_lookup.h"
 #include "correction/tone_curve.h"
@@ -197,7 +198,34 @@ void ProfileGain(benchmark::State& state, Kernel kernel) {
                                                         benchmark::Counter::kInvert);
 }
 
+// 8-bit pictures' lookup by gain step: one kernel for every processor.
+void ProfileGainSteps(benchmark::State& state) {
+    const ToneTables tables(SrgbToLinear, 255);
+    const GainLookup lookup(tables, GainSpace::Linear);
+    const GainLookup* perChannel[] = {&lookup, &lookup, &lookup};
+    const std::vector<std::uint16_t> steps = ToGainSteps(ProfileGains());
+    std::vector<std::uint8_t> pixels = ProfileScene<std::uint8_t>();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(ProfileScene<std::uint8_t>().begin(), ProfileScene<std::uint8_t>().end(),
+                  pixels.begin());
+        state.ResumeTiming();
+        for (std::int32_t y = 0; y < kProfileHeight; ++y) {
+            const std::size_t at = std::size_t(y) * kProfileWidth * 3;
+            ApplyGainStepsRow(pixels.data() + at, kProfileWidth, 3, 3, steps.data() + at,
+                              perChannel);
+        }
+        benchmark::DoNotOptimize(pixels.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["per_sample"] =
+        benchmark::Counter(double(kProfileSamples), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
 void RegisterKernelBenchmarks() {
+    benchmark::RegisterBenchmark("ProfileGainSteps/8-bit", ProfileGainSteps)
+        ->Unit(benchmark::kMillisecond);
     for (const Kernel kernel : AvailableKernels()) {
         if (std::getenv("VELMORA_KERNEL") && kernel != ActiveKernel()) continue;
         const std::string suffix = std::string("/") + KernelName(kernel);

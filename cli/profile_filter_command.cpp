@@ -5,11 +5,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
 #include "cli/tone_table_cache.h"
 #include "correction/error.h"
+#include "correction/gain_steps.h"
 #include "correction/lens_profile.h"
 #include "correction/profile_gain.h"
 #include "platform/flat_resample.h"
@@ -23,22 +25,33 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// The gains of every picture size met in the batch, made once per size and then shared.
+// The gains at every place of a picture: as floats for 16 bits, as steps for 8 (see GainStep).
+struct Gains {
+    std::vector<float> gains;
+    std::vector<std::uint16_t> steps;
+};
+
+// The gains of every picture size and depth met in the batch, made once and then shared.
 class GainCache {
   public:
     GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit)
         : profile_(profile), what_(what), fit_(fit) {}
 
-    std::shared_ptr<const std::vector<float>> For(std::int32_t width, std::int32_t height,
-                                                  int channels) {
-        const QString key = QString("%1x%2x%3").arg(width).arg(height).arg(channels);
+    std::shared_ptr<const Gains> For(std::int32_t width, std::int32_t height, int channels,
+                                     int bits) {
+        const QString key = QString("%1x%2x%3x%4").arg(width).arg(height).arg(channels).arg(bits);
         // One lock for the whole computation: pictures of a new size wait for its gains
         // rather than computing them again.
         const std::lock_guard lock(mutex_);
         if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
-        const FlatField flat = ResampleFlat(profile_.flat, width, height, fit_);
-        auto gains = std::make_shared<const std::vector<float>>(
-            ComputeGains(flat, profile_.centre, what_, channels));
+        auto gains = std::make_shared<Gains>();
+        if (profile_.flat.width == width && profile_.flat.height == height) {
+            gains->gains = ComputeGains(profile_.flat, profile_.centre, what_, channels);
+        } else {
+            gains->gains = ComputeGains(ResampleFlat(profile_.flat, width, height, fit_),
+                                        profile_.centre, what_, channels);
+        }
+        if (bits == 8) gains->steps = ToGainSteps(std::exchange(gains->gains, {}));
         gains_.insert(key, gains);
         return gains;
     }
@@ -48,7 +61,7 @@ class GainCache {
     const CorrectWhat what_;
     const FlatFit fit_;
     std::mutex mutex_;
-    QHash<QString, std::shared_ptr<const std::vector<float>>> gains_;
+    QHash<QString, std::shared_ptr<const Gains>> gains_;
 };
 
 void CheckFits(const QString& input, const Photo& photo, const FlatField& flat, bool cropCentre) {
@@ -65,18 +78,21 @@ void CheckFits(const QString& input, const Photo& photo, const FlatField& flat, 
     (void)input;
 }
 
-void Correct(Photo& photo, const std::vector<float>& gains, const ToneTableCache::Entry& tables,
+void Correct(Photo& photo, const Gains& gains, const ToneTableCache::Entry& tables,
              GainSpace space) {
     const std::vector<const ToneTables*> perChannel = tables.pointers();
+    const std::vector<const GainLookup*> lookups = tables.lookupPointers();
     const std::size_t rowGains = std::size_t(photo.width) * std::size_t(photo.colourChannels);
     for (std::int32_t y = 0; y < photo.height; ++y) {
-        const float* g = gains.data() + std::size_t(y) * rowGains;
+        const std::size_t at = std::size_t(y) * rowGains;
         if (photo.bits == 16) {
             ApplyGainRow(photo.samples16() + std::size_t(y) * photo.rowSamples(), photo.width,
-                         photo.samplesPerPixel, photo.colourChannels, g, perChannel.data(), space);
+                         photo.samplesPerPixel, photo.colourChannels, gains.gains.data() + at,
+                         perChannel.data(), space);
         } else {
-            ApplyGainRow(photo.samples8() + std::size_t(y) * photo.rowSamples(), photo.width,
-                         photo.samplesPerPixel, photo.colourChannels, g, perChannel.data(), space);
+            ApplyGainStepsRow(photo.samples8() + std::size_t(y) * photo.rowSamples(), photo.width,
+                              photo.samplesPerPixel, photo.colourChannels, gains.steps.data() + at,
+                              lookups.data());
         }
     }
 }
@@ -112,7 +128,8 @@ int RunProfileFilterCommand(const FilterOptions& options) {
                         if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
                             report.Warn(Native(picture.input) + ": Warning: " + tables->note);
                         }
-                        const auto g = gains.For(photo.width, photo.height, photo.colourChannels);
+                        const auto g =
+                            gains.For(photo.width, photo.height, photo.colourChannels, photo.bits);
                         Correct(photo, *g, *tables, options.space);
                         WritePhoto(photo, picture.output, options.format, options.quality,
                                    Durability::FlushLater);

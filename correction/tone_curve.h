@@ -29,6 +29,10 @@ class ToneTables {
     ToneTables(const ToneCurve& curve, std::uint32_t maxCode);
 
     std::uint32_t maxCode() const { return maxCode_; }
+    // Whether both decode and encode alike.
+    bool SameAs(const ToneTables& other) const {
+        return decode_ == other.decode_ && threshold_ == other.threshold_;
+    }
     double Decode(std::uint32_t code) const { return decode_[code]; }
     const double* decode() const { return decode_.data(); }
 
