@@ -600,8 +600,10 @@ void RunColourCast(const Scene& scene, const Candidate& candidate, const QString
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     StartVips(argv[0]);
+    // Each table as soon as it is done: the whole run takes minutes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QString cli, photos, lensfun, work;
-    int lensCount = 4, pictures = 3;
+    int lensCount = 3, pictures = 1;
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     for (qsizetype i = 0; i + 1 < arguments.size(); i += 2) {
         const QString& name = arguments[i];

@@ -10,8 +10,8 @@
 # to a temporary folder, removed after; set KEEP=1 to keep it, FIGURE=FILE.png to also draw the
 # gain-vs-add figure.
 #
-# Then velmora_lens_quality measures lens profiles: LENSES (default 4) real lenses from lensfun's
-# data (Debian liblensfun-data-v1, installed when missing), each on LENS_PICTURES (default 3)
+# Then velmora_lens_quality measures lens profiles: LENSES (default 3) real lenses from lensfun's
+# data (Debian liblensfun-data-v1, installed when missing), each on LENS_PICTURES (default 1)
 # mosaics of 6000 x 4000, and a lens with a colour cast. LENSES=0 leaves that part out.
 set -euo pipefail
 
@@ -28,7 +28,7 @@ for tool in "$cli" "$quality" "$passes"; do
 done
 lens_quality="$build/bench/cli/velmora_lens_quality"
 lensfun=/usr/share/lensfun/version_1
-lenses="${LENSES:-4}"
+lenses="${LENSES:-3}"
 if [[ "$lenses" -gt 0 ]]; then
     [[ -x "$lens_quality" ]] || { echo "missing $lens_quality; build the cli targets first" >&2; exit 2; }
 fi
@@ -71,5 +71,5 @@ if [[ "$lenses" -gt 0 ]]; then
     echo "Lens profiles on 24-megapixel photographs through real lenses (lensfun):"
     mkdir -p "$work/lenses"
     "$lens_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" --work "$work/lenses" \
-        --lenses "$lenses" --pictures "${LENS_PICTURES:-3}"
+        --lenses "$lenses" --pictures "${LENS_PICTURES:-1}"
 fi
