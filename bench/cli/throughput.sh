@@ -8,6 +8,8 @@
 #
 # BUILD_DIR defaults to "build" (needs velmora-cli, velmora_decode_only, velmora_make_pictures);
 # JOBS to the number of cores; COUNT to 100. The pictures go to a temporary folder, removed after.
+# Then profile_throughput.sh times the lens profile path on PHOTO_COUNT (default 12) photographs
+# of 24 megapixels; PHOTO_COUNT=0 leaves that part out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -100,3 +102,8 @@ awk -v n="$count" -v j="$jobs" -v d="$decode_time" -v f="$filter_time" -v m="$ma
     printf "  filter throughput / ImageMagick:      %5.2fx  (goal: at least 8x)   %s\n", m / f, (m / f >= 8 ? "met" : "NOT met")
     if (s != "") printf "  with the outputs in tmpfs:            %5.2fx and %5.2fx\n", s / d, m / s
 }'
+
+if [[ "${PHOTO_COUNT:-12}" -gt 0 ]]; then
+    echo
+    "$root/bench/cli/profile_throughput.sh" "$build" "$jobs" "${PHOTO_COUNT:-12}"
+fi

@@ -9,6 +9,10 @@
 # (/usr/share/backgrounds/mate/nature/*.jpg), installed here when missing. Pictures and maps go
 # to a temporary folder, removed after; set KEEP=1 to keep it, FIGURE=FILE.png to also draw the
 # gain-vs-add figure.
+#
+# Then velmora_lens_quality measures lens profiles: LENSES (default 3) real lenses from lensfun's
+# data (Debian liblensfun-data-v1, installed when missing), each on LENS_PICTURES (default 1)
+# mosaics of 6000 x 4000, and a lens with a colour cast. LENSES=0 leaves that part out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -22,14 +26,27 @@ photos=/usr/share/backgrounds/mate/nature
 for tool in "$cli" "$quality" "$passes"; do
     [[ -x "$tool" ]] || { echo "missing $tool; build the cli targets first" >&2; exit 2; }
 done
+lens_quality="$build/bench/cli/velmora_lens_quality"
+lensfun=/usr/share/lensfun/version_1
+lenses="${LENSES:-3}"
+if [[ "$lenses" -gt 0 ]]; then
+    [[ -x "$lens_quality" ]] || { echo "missing $lens_quality; build the cli targets first" >&2; exit 2; }
+fi
+
+install_packages() {
+    local sudo=""
+    [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
 
 if ! compgen -G "$photos/*.jpg" >/dev/null; then
     echo "Installing the photographs (Debian package mate-backgrounds) ..."
-    sudo=""
-    [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        mate-backgrounds
+    install_packages mate-backgrounds
+fi
+if [[ "$lenses" -gt 0 ]] && ! compgen -G "$lensfun/*.xml" >/dev/null; then
+    echo "Installing lensfun's lens data (Debian package liblensfun-data-v1) ..."
+    install_packages liblensfun-data-v1
 fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-quality.XXXXXX")"
@@ -48,3 +65,11 @@ XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}" QT_QPA_PLATFORM=offscreen "$quality"
 echo
 echo "Core passes alone (Google Benchmark):"
 "$passes" --benchmark_min_time=0.5 2>/dev/null | sed 's/^/  /'
+
+if [[ "$lenses" -gt 0 ]]; then
+    echo
+    echo "Lens profiles on 24-megapixel photographs through real lenses (lensfun):"
+    mkdir -p "$work/lenses"
+    "$lens_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" --work "$work/lenses" \
+        --lenses "$lenses" --pictures "${LENS_PICTURES:-1}"
+fi
