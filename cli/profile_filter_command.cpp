@@ -31,21 +31,50 @@ struct Gains {
     std::vector<std::uint16_t> steps;
 };
 
-// The gains of every picture size and depth met in the batch, made once and then shared.
+// The flat and its centre levels as code values of a picture's curves (`tables`, one per
+// channel), for gains that multiply code values: C and F through the same curve as the samples.
+FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
+                       const std::vector<const ToneTables*>& tables) {
+    const auto curveOf = [&](std::size_t channel) {
+        return tables[std::min(channel, tables.size() - 1)];
+    };
+    for (std::size_t c = 0; c < 3; ++c)
+        centre[c] = curveOf(c)->ToCode(centre[c]);
+    const std::size_t channels = std::size_t(flat.channels);
+    for (std::size_t i = 0; i < flat.values.size(); ++i)
+        flat.values[i] = float(curveOf(i % channels)->ToCode(flat.values[i]));
+    return flat;
+}
+
+// The gains of every picture size and depth met in the batch, made once and then shared; in
+// code values also once per curve.
 class GainCache {
   public:
     GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit)
         : profile_(profile), what_(what), fit_(fit) {}
 
+    // `codeCurves`: null for gains of light, else the picture's curves at 16 bits.
     std::shared_ptr<const Gains> For(std::int32_t width, std::int32_t height, int channels,
-                                     int bits) {
-        const QString key = QString("%1x%2x%3x%4").arg(width).arg(height).arg(channels).arg(bits);
+                                     int bits, const ToneTableCache::Entry* codeCurves) {
+        const QString key = QString("%1x%2x%3x%4/%5")
+                                .arg(width)
+                                .arg(height)
+                                .arg(channels)
+                                .arg(bits)
+                                .arg(quintptr(codeCurves));
         // One lock for the whole computation: pictures of a new size wait for its gains
         // rather than computing them again.
         const std::lock_guard lock(mutex_);
         if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
         auto gains = std::make_shared<Gains>();
-        if (profile_.flat.width == width && profile_.flat.height == height) {
+        const bool sameSize = profile_.flat.width == width && profile_.flat.height == height;
+        if (codeCurves != nullptr) {
+            std::array<double, 3> centre = profile_.centre;
+            const FlatField flat = InCodeValues(
+                sameSize ? profile_.flat : ResampleFlat(profile_.flat, width, height, fit_), centre,
+                codeCurves->pointers());
+            gains->gains = ComputeGains(flat, centre, what_, channels);
+        } else if (sameSize) {
             gains->gains = ComputeGains(profile_.flat, profile_.centre, what_, channels);
         } else {
             gains->gains = ComputeGains(ResampleFlat(profile_.flat, width, height, fit_),
@@ -123,13 +152,19 @@ int RunProfileFilterCommand(const FilterOptions& options) {
                         thread_local std::vector<std::uint8_t> spare;
                         Photo photo = ReadPhoto(picture.input, true, std::move(spare));
                         CheckFits(picture.input, photo, profile.flat, options.cropCentre);
-                        const auto tables =
-                            curves.TablesFor(photo.colourProfile, photo.colourChannels, photo.bits);
+                        const auto tables = curves.TablesFor(
+                            photo.colourProfile, photo.colourChannels, photo.bits, options.space);
                         if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
                             report.Warn(Native(picture.input) + ": Warning: " + tables->note);
                         }
-                        const auto g =
-                            gains.For(photo.width, photo.height, photo.colourChannels, photo.bits);
+                        // Code values are multiplied by the ratio of the card's code values,
+                        // through the picture's curve at 16 bits for a smooth inverse.
+                        const auto codeCurves =
+                            options.space == GainSpace::Code
+                                ? curves.TablesFor(photo.colourProfile, photo.colourChannels, 16)
+                                : nullptr;
+                        const auto g = gains.For(photo.width, photo.height, photo.colourChannels,
+                                                 photo.bits, codeCurves.get());
                         Correct(photo, *g, *tables, options.space);
                         WritePhoto(photo, picture.output, options.format, options.quality,
                                    Durability::FlushLater);

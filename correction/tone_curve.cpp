@@ -74,4 +74,17 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
     }
 }
 
+double ToneTables::ToCode(double linear) const {
+    if (!(linear > decode_[0])) return 0.0;
+    if (linear >= decode_[maxCode_]) return 1.0;
+    std::uint32_t k = std::min(Encode(linear), maxCode_ - 1);
+    while (k > 0 && decode_[k] > linear)
+        --k;
+    while (k + 1 < maxCode_ && decode_[k + 1] <= linear)
+        ++k;
+    const double span = decode_[k + 1] - decode_[k];
+    const double within = span > 0 ? std::clamp((linear - decode_[k]) / span, 0.0, 1.0) : 0.0;
+    return (double(k) + within) / double(maxCode_);
+}
+
 }  // namespace velmora

@@ -76,6 +76,11 @@ class ToneTables {
         return k;
     }
 
+    // The curve's inverse without rounding: the code, as a fraction of full scale, whose light is
+    // `linear`, interpolated linearly between the two codes around it; 0 below the first code's
+    // light, 1 above the last's.
+    double ToCode(double linear) const;
+
   private:
     bool Passes(double x, std::uint32_t k) const {
         const double t = threshold_[k];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "correction/flat_field.h"
+#include "correction/gain_steps.h"
 #include "correction/profile_gain.h"
 #include "correction/tone_curve.h"
 #include "test_support.h"
@@ -153,6 +154,56 @@ TEST_P(ProfileGainKernels, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
 }
 
 // Each kind of correction keeps the promise its name makes, on a flat with a blue cast.
+// 8-bit rows by gain step: the same bytes as the search under each step's gain, alpha kept, in
+// both spaces; and each gain's step is the nearest in the logarithm, cut at 1/16 and 16.
+TEST(ProfileGain, StepsLookUpWhatTheSearchGives) {
+    const ToneTables srgb(SrgbToLinear, 255);
+    for (const GainSpace space : {GainSpace::Linear, GainSpace::Code}) {
+        const GainLookup lookup(srgb, space);
+        const GainLookup* lookups[] = {&lookup, &lookup, &lookup};
+        const ToneTables* tables[] = {&srgb, &srgb, &srgb};
+        std::mt19937 random(11);
+        std::vector<std::uint8_t> row(4 * 3000);
+        std::vector<std::uint16_t> steps(3 * 3000);
+        std::vector<float> gains(3 * 3000);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            steps[i] = std::uint16_t(random() % kGainSteps);
+            gains[i] = StepGain(steps[i]);
+        }
+        for (std::uint8_t& sample : row)
+            sample = std::uint8_t(random());
+        std::vector<std::uint8_t> searched = row;
+        ApplyGainStepsRow(row.data(), 3000, 4, 3, steps.data(), lookups);
+        ApplyGainRow(searched.data(), 3000, 4, 3, gains.data(), tables, space);
+        EXPECT_EQ(row, searched);
+    }
+    for (const float gain : {0.01f, 0.0625f, 0.07f, 1.0f, 1.0003f, 2.5f, 15.99f, 16.0f, 1e9f}) {
+        const double exact = (std::log2(gain) + 4) * kGainStepsPerOctave;
+        const double expected = std::clamp(std::nearbyint(exact), 0.0, double(kGainSteps - 1));
+        EXPECT_EQ(GainStep(gain), expected) << gain;
+    }
+    EXPECT_EQ(GainStep(std::nanf("")), 0);
+}
+
+// The unrounded inverse lands on every code of a curve and moves with the light in between.
+TEST(ProfileGain, ToCodeInvertsTheCurve) {
+    for (const std::uint32_t maxCode : {255u, 65535u}) {
+        const ToneTables tables(SrgbToLinear, maxCode);
+        double previous = -1;
+        for (std::uint32_t k = 0; k <= maxCode; k += maxCode / 255) {
+            EXPECT_NEAR(tables.ToCode(tables.Decode(k)), double(k) / maxCode, 1e-12);
+            if (k < maxCode) {
+                const double between = (tables.Decode(k) + tables.Decode(k + 1)) / 2;
+                const double code = tables.ToCode(between);
+                EXPECT_GT(code, previous);
+                EXPECT_GT(code, double(k) / maxCode);
+                EXPECT_LT(code, double(k + 1) / maxCode);
+                previous = code;
+            }
+        }
+    }
+}
+
 TEST(ProfileGain, CorrectWhatSplitsFalloffFromColourCast) {
     FlatField flat{1, 1, 3, {0.4f, 0.5f, 0.25f}};
     const std::array<double, 3> centre{0.8, 0.8, 0.8};

@@ -184,6 +184,8 @@ void TestCliProfile::correctedSceneIsUniform_data() {
     linear.sixteen = true;
     QTest::newRow("curve from the ICC profile")
         << linear << "scene.png" << QStringList{"--format", "png"};
+    QTest::newRow("code values of linear data")
+        << linear << "scene.png" << QStringList{"--format", "png", "--space", "code"};
 }
 
 // A uniformly lit scene through the lens comes out uniform: corners within 3 % of the centre.
