@@ -9,6 +9,7 @@
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
+#include "cli/job_runner.h"
 #include "cli/tone_table_cache.h"
 #include "correction/error.h"
 #include "correction/gain_steps.h"
@@ -50,8 +51,8 @@ FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
 // code values also once per curve.
 class GainCache {
   public:
-    GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit)
-        : profile_(profile), what_(what), fit_(fit) {}
+    GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit, int jobs)
+        : profile_(profile), what_(what), fit_(fit), jobs_(jobs) {}
 
     // `codeCurves`: null for gains of light, else the picture's curves at 16 bits.
     std::shared_ptr<const Gains> For(std::int32_t width, std::int32_t height, int channels,
@@ -66,21 +67,37 @@ class GainCache {
         // rather than computing them again.
         const std::lock_guard lock(mutex_);
         if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
-        auto gains = std::make_shared<Gains>();
         const bool sameSize = profile_.flat.width == width && profile_.flat.height == height;
+        std::array<double, 3> centre = profile_.centre;
+        FlatField resampled;
+        if (!sameSize) resampled = ResampleFlat(profile_.flat, width, height, fit_);
         if (codeCurves != nullptr) {
-            std::array<double, 3> centre = profile_.centre;
-            const FlatField flat = InCodeValues(
-                sameSize ? profile_.flat : ResampleFlat(profile_.flat, width, height, fit_), centre,
-                codeCurves->pointers());
-            gains->gains = ComputeGains(flat, centre, what_, channels);
-        } else if (sameSize) {
-            gains->gains = ComputeGains(profile_.flat, profile_.centre, what_, channels);
-        } else {
-            gains->gains = ComputeGains(ResampleFlat(profile_.flat, width, height, fit_),
-                                        profile_.centre, what_, channels);
+            resampled =
+                InCodeValues(sameSize ? profile_.flat : resampled, centre, codeCurves->pointers());
         }
-        if (bits == 8) gains->steps = ToGainSteps(std::exchange(gains->gains, {}));
+        const FlatField& flat = resampled.values.empty() ? profile_.flat : resampled;
+        auto gains = std::make_shared<Gains>();
+        const std::size_t values = flat.places() * std::size_t(channels);
+        if (bits == 8) {
+            gains->steps.resize(values);
+        } else {
+            gains->gains.resize(values);
+        }
+        // In bands on every job's thread: the other jobs would only wait for these gains.
+        const std::size_t bandPlaces = 1 << 16;
+        const int bands = int((flat.places() + bandPlaces - 1) / bandPlaces);
+        RunJobs(bands, jobs_, [&](int band) {
+            const std::size_t first = std::size_t(band) * bandPlaces;
+            const std::size_t places = std::min(bandPlaces, flat.places() - first);
+            const std::size_t at = first * std::size_t(channels);
+            if (bits == 8) {
+                ComputeGainSteps(flat, centre, what_, channels, first, places,
+                                 gains->steps.data() + at);
+            } else {
+                ComputeGains(flat, centre, what_, channels, first, places,
+                             gains->gains.data() + at);
+            }
+        });
         gains_.insert(key, gains);
         return gains;
     }
@@ -89,6 +106,7 @@ class GainCache {
     const LensProfile& profile_;
     const CorrectWhat what_;
     const FlatFit fit_;
+    const int jobs_;
     std::mutex mutex_;
     QHash<QString, std::shared_ptr<const Gains>> gains_;
 };
@@ -145,7 +163,7 @@ int RunProfileFilterCommand(const FilterOptions& options) {
     }
     ToneTableCache curves;
     GainCache gains(profile, options.correct,
-                    options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect);
+                    options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect, options.jobs);
     return RunBatch(plan, options.jobs, options.quiet,
                     [&](const PlannedPicture& picture, ProgressReport& report) {
                         // Each worker hands its pixel buffer on to its next picture.

@@ -68,6 +68,19 @@ std::vector<std::uint16_t> ToGainSteps(const std::vector<float>& gains) {
     return steps;
 }
 
+void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
+                      int pictureChannels, std::size_t firstPlace, std::size_t places,
+                      std::uint16_t* out) {
+    constexpr std::size_t kPlacesAtOnce = 4096;
+    std::vector<float> gains(kPlacesAtOnce * std::size_t(pictureChannels));
+    for (std::size_t done = 0; done < places; done += kPlacesAtOnce) {
+        const std::size_t count = std::min(kPlacesAtOnce, places - done);
+        ComputeGains(flat, centre, what, pictureChannels, firstPlace + done, count, gains.data());
+        std::transform(gains.begin(), gains.begin() + std::ptrdiff_t(count * pictureChannels),
+                       out + done * std::size_t(pictureChannels), GainStep);
+    }
+}
+
 GainLookup::GainLookup(const ToneTables& tables, GainSpace space)
     : results_(std::size_t(256) * kGainSteps) {
     // Each step's row is one call of the row kernel: every value under the step's gain.

@@ -22,6 +22,11 @@ std::uint16_t GainStep(float gain);
 // The gain a step stands for, 2^(step / 2048 - 4) as the nearest float.
 float StepGain(std::uint16_t step);
 std::vector<std::uint16_t> ToGainSteps(const std::vector<float>& gains);
+// The steps of ComputeGains for `places` places from `firstPlace` on, into `out`, without the
+// gains of the whole picture in between.
+void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
+                      int pictureChannels, std::size_t firstPlace, std::size_t places,
+                      std::uint16_t* out);
 
 // Every 8-bit result of one channel's curve, [step][value]: what ApplyGainRow makes of the value
 // under StepGain(step). Step-major, so that neighbouring pixels, whose steps differ little, read

@@ -230,18 +230,16 @@ void GainRow(Sample* row, std::int32_t pixels, int samplesPerPixel, int gainsPer
 
 }  // namespace
 
-std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 3>& centre,
-                                CorrectWhat what, int pictureChannels) {
-    const std::size_t places = std::size_t(flat.width) * std::size_t(flat.height);
-    std::vector<float> gains(places * std::size_t(pictureChannels));
+void ComputeGains(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
+                  int pictureChannels, std::size_t firstPlace, std::size_t places, float* out) {
     const int fc = flat.channels;
     std::array<float, 3> centreLevels{};
     for (int c = 0; c < fc; ++c)
         centreLevels[std::size_t(c)] = float(centre[std::size_t(c)]);
     const double centreLuminance = Luminance(centreLevels.data(), fc);
     for (std::size_t i = 0; i < places; ++i) {
-        const float* f = flat.values.data() + i * std::size_t(fc);
-        float* g = gains.data() + i * std::size_t(pictureChannels);
+        const float* f = flat.values.data() + (firstPlace + i) * std::size_t(fc);
+        float* g = out + i * std::size_t(pictureChannels);
         const double luminanceGain = Gain(centreLuminance, Luminance(f, fc));
         for (int c = 0; c < pictureChannels; ++c) {
             if (pictureChannels == 1 || what == CorrectWhat::Luminance) {
@@ -253,6 +251,12 @@ std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 
             g[c] = float(what == CorrectWhat::Both ? channelGain : channelGain / luminanceGain);
         }
     }
+}
+
+std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 3>& centre,
+                                CorrectWhat what, int pictureChannels) {
+    std::vector<float> gains(flat.places() * std::size_t(pictureChannels));
+    ComputeGains(flat, centre, what, pictureChannels, 0, flat.places(), gains.data());
     return gains;
 }
 

@@ -27,6 +27,9 @@ inline constexpr double kLargestProfileGain = 16.0;
 // light. Greyscale pictures take the luminance gain (Colour: 1). A grey flat serves every channel.
 std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 3>& centre,
                                 CorrectWhat what, int pictureChannels);
+// The same for `places` places from `firstPlace` on, into `out`.
+void ComputeGains(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
+                  int pictureChannels, std::size_t firstPlace, std::size_t places, float* out);
 
 // Corrects `pixels` pixels of one row in place. Each pixel holds `samplesPerPixel` samples, the
 // first `gainsPerPixel` of them colour samples with a gain each in `gains`; the rest (alpha) stay.
