@@ -30,12 +30,17 @@ constexpr double kFullScale = 65535.0;
 
 // CRC-32: it finds damage as surely as a cryptographic hash, at a tenth of the time (SHA-256
 // took 0.6 s of the 1.4 s that reading a 24-megapixel profile took).
-QByteArray Checksum(const QJsonObject& description, const std::uint16_t* samples,
-                    std::size_t count) {
+uLong DescriptionCrc(const QJsonObject& description) {
     const QByteArray text = QJsonDocument(description).toJson(QJsonDocument::Compact);
-    uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(text.constData()), z_size_t(text.size()));
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(samples), count * sizeof(std::uint16_t));
-    return QByteArray::number(qulonglong(crc), 16).rightJustified(8, '0');
+    return crc32_z(0, reinterpret_cast<const Bytef*>(text.constData()), z_size_t(text.size()));
+}
+
+uLong AddToCrc(uLong crc, const std::uint16_t* samples, std::size_t count) {
+    return crc32_z(crc, reinterpret_cast<const Bytef*>(samples), count * sizeof(std::uint16_t));
+}
+
+QString CrcText(uLong crc) {
+    return QString::number(qulonglong(crc), 16).rightJustified(8, '0');
 }
 
 QJsonObject Describe(const LensProfile& profile) {
@@ -68,7 +73,7 @@ void SaveLensProfile(const LensProfile& profile, const QString& path) {
     }
     QJsonObject description = Describe(profile);
     description["crc32"] =
-        QString::fromLatin1(Checksum(description, samples.data(), samples.size()));
+        CrcText(AddToCrc(DescriptionCrc(description), samples.data(), samples.size()));
 
     void* encoded = nullptr;
     std::size_t size = 0;
@@ -106,8 +111,8 @@ LensProfile LoadLensProfile(const QString& path) {
         Fail(path, "is not a lens profile (not a TIFF file).");
     }
     vips::VImage image;
-    std::vector<std::uint16_t> samples;
     QJsonObject description;
+    LensProfile profile;
     try {
         image = vips::VImage::new_from_buffer(
             bytes.constData(), std::size_t(bytes.size()), "",
@@ -140,25 +145,35 @@ LensProfile LoadLensProfile(const QString& path) {
             (channels != 1 && channels != 3) || image.format() != VIPS_FORMAT_USHORT) {
             Fail(path, "is damaged: its pixels do not match its description.");
         }
-        std::size_t size = 0;
-        std::unique_ptr<void, void (*)(void*)> pixels(image.write_to_memory(&size), g_free);
-        samples.resize(size / sizeof(std::uint16_t));
-        std::memcpy(samples.data(), pixels.get(), size);
+        // A strip at a time, straight into the flat, the checksum going along.
+        profile.flat.width = image.width();
+        profile.flat.height = image.height();
+        profile.flat.channels = channels;
+        profile.flat.values.resize(profile.flat.places() * std::size_t(channels));
+        const std::string stored = description.take("crc32").toString().toStdString();
+        uLong crc = DescriptionCrc(description);
+        const std::size_t rowSamples = std::size_t(image.width()) * std::size_t(channels);
+        std::unique_ptr<VipsRegion, void (*)(gpointer)> region(vips_region_new(image.get_image()),
+                                                               g_object_unref);
+        constexpr int kStripRows = 64;
+        for (int top = 0; top < image.height(); top += kStripRows) {
+            const VipsRect strip{0, top, image.width(), std::min(kStripRows, image.height() - top)};
+            if (vips_region_prepare(region.get(), &strip) != 0) throw vips::VError();
+            for (int y = top; y < top + strip.height; ++y) {
+                const auto* row =
+                    reinterpret_cast<const std::uint16_t*>(VIPS_REGION_ADDR(region.get(), 0, y));
+                crc = AddToCrc(crc, row, rowSamples);
+                float* out = profile.flat.values.data() + std::size_t(y) * rowSamples;
+                for (std::size_t i = 0; i < rowSamples; ++i)
+                    out[i] = float(double(row[i]) / kFullScale);
+            }
+        }
+        if (CrcText(crc).toStdString() != stored) {
+            Fail(path, "is damaged: its checksum does not match its content.");
+        }
     } catch (const vips::VError& error) {
         Fail(path, "is damaged or cut short (" + QString::fromUtf8(error.what()).trimmed() + ").");
     }
-    const QString stored = description.take("crc32").toString();
-    if (stored.toLatin1() != Checksum(description, samples.data(), samples.size())) {
-        Fail(path, "is damaged: its checksum does not match its content.");
-    }
-
-    LensProfile profile;
-    profile.flat.width = image.width();
-    profile.flat.height = image.height();
-    profile.flat.channels = image.bands();
-    profile.flat.values.resize(samples.size());
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        profile.flat.values[i] = float(double(samples[i]) / kFullScale);
     const QJsonArray centre = description.value("centre").toArray();
     for (int c = 0; c < 3; ++c)
         profile.centre[std::size_t(c)] = centre.at(profile.flat.channels == 1 ? 0 : c).toDouble();
