@@ -197,16 +197,16 @@ std::array<std::array<double, 3>, 4> CornerLevels(const FlatField& flat, int rad
 }
 
 std::array<double, 3> LargestGains(const FlatField& flat, const std::array<double, 3>& centre) {
-    std::array<float, 3> darkest{1e30f, 1e30f, 1e30f};
-    for (std::size_t i = 0; i < flat.values.size(); ++i) {
-        float& d = darkest[i % std::size_t(flat.channels)];
-        d = std::min(d, flat.values[i]);
+    std::array<float, 3> darkest{HUGE_VALF, HUGE_VALF, HUGE_VALF};
+    const std::size_t channels = std::size_t(flat.channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        for (std::size_t i = c; i < flat.values.size(); i += channels)
+            darkest[c] = std::min(darkest[c], flat.values[i]);
     }
     std::array<double, 3> gains{};
-    for (int c = 0; c < 3; ++c) {
-        const int fc = flat.channels == 1 ? 0 : c;
-        const double d = darkest[std::size_t(fc)];
-        gains[std::size_t(c)] = d > 0 ? centre[std::size_t(fc)] / d : HUGE_VAL;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const std::size_t fc = channels == 1 ? 0 : c;
+        gains[c] = darkest[fc] > 0 ? centre[fc] / darkest[fc] : HUGE_VAL;
     }
     return gains;
 }
