@@ -15,6 +15,7 @@
 #include "correction/atomic_file.h"
 #include "correction/error.h"
 #include "platform/photo_file.h"
+#include "platform/picture_rows.h"
 
 namespace velmora {
 namespace {
@@ -153,21 +154,13 @@ LensProfile LoadLensProfile(const QString& path) {
         const std::string stored = description.take("crc32").toString().toStdString();
         uLong crc = DescriptionCrc(description);
         const std::size_t rowSamples = std::size_t(image.width()) * std::size_t(channels);
-        std::unique_ptr<VipsRegion, void (*)(gpointer)> region(vips_region_new(image.get_image()),
-                                                               g_object_unref);
-        constexpr int kStripRows = 64;
-        for (int top = 0; top < image.height(); top += kStripRows) {
-            const VipsRect strip{0, top, image.width(), std::min(kStripRows, image.height() - top)};
-            if (vips_region_prepare(region.get(), &strip) != 0) throw vips::VError();
-            for (int y = top; y < top + strip.height; ++y) {
-                const auto* row =
-                    reinterpret_cast<const std::uint16_t*>(VIPS_REGION_ADDR(region.get(), 0, y));
-                crc = AddToCrc(crc, row, rowSamples);
-                float* out = profile.flat.values.data() + std::size_t(y) * rowSamples;
-                for (std::size_t i = 0; i < rowSamples; ++i)
-                    out[i] = float(double(row[i]) / kFullScale);
-            }
-        }
+        ForEachRow(image, [&](int y, const std::uint8_t* bytes) {
+            const auto* row = reinterpret_cast<const std::uint16_t*>(bytes);
+            crc = AddToCrc(crc, row, rowSamples);
+            float* out = profile.flat.values.data() + std::size_t(y) * rowSamples;
+            for (std::size_t i = 0; i < rowSamples; ++i)
+                out[i] = float(double(row[i]) / kFullScale);
+        });
         if (CrcText(crc).toStdString() != stored) {
             Fail(path, "is damaged: its checksum does not match its content.");
         }

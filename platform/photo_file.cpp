@@ -11,6 +11,7 @@
 #include "correction/error.h"
 #include "platform/photo_metadata.h"
 #include "platform/picture_file.h"
+#include "platform/picture_rows.h"
 
 namespace velmora {
 namespace {
@@ -155,21 +156,6 @@ vips::VImage Open(const QString& path, QByteArray& encoded) {
                                          options());
 }
 
-// Decodes the pixels a strip at a time into `bytes`, rows without gaps.
-void DecodeInto(const vips::VImage& image, std::uint8_t* bytes, std::size_t rowBytes) {
-    std::unique_ptr<VipsRegion, void (*)(gpointer)> region(vips_region_new(image.get_image()),
-                                                           g_object_unref);
-    constexpr int kStripRows = 64;
-    for (int top = 0; top < image.height(); top += kStripRows) {
-        const VipsRect strip{0, top, image.width(), std::min(kStripRows, image.height() - top)};
-        if (vips_region_prepare(region.get(), &strip) != 0) throw vips::VError();
-        for (int y = top; y < top + strip.height; ++y) {
-            std::memcpy(bytes + std::size_t(y) * rowBytes, VIPS_REGION_ADDR(region.get(), 0, y),
-                        rowBytes);
-        }
-    }
-}
-
 }  // namespace
 
 Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> storage) {
@@ -221,7 +207,9 @@ Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> stor
         const std::size_t rowBytes = photo.rowSamples() * std::size_t(photo.bits / 8);
         photo.bytes = std::move(storage);
         photo.bytes.resize(rowBytes * std::size_t(photo.height));
-        DecodeInto(image, photo.bytes.data(), rowBytes);
+        ForEachRow(image, [&](int y, const std::uint8_t* row) {
+            std::memcpy(photo.bytes.data() + std::size_t(y) * rowBytes, row, rowBytes);
+        });
     } catch (const vips::VError& error) {
         Refuse(path, "its pixel data is damaged or cut short (" + LibraryReason(error) + ").");
     }
