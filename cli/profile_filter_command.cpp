@@ -1,15 +1,12 @@
 #include "cli/profile_filter_command.h"
 
 #include <QDir>
-#include <QHash>
 #include <exception>
 #include <memory>
-#include <mutex>
-#include <utility>
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
-#include "cli/job_runner.h"
+#include "cli/gain_cache.h"
 #include "cli/tone_table_cache.h"
 #include "correction/error.h"
 #include "correction/gain_steps.h"
@@ -26,92 +23,7 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// The gains at every place of a picture: as floats for 16 bits, as steps for 8 (see GainStep).
-struct Gains {
-    std::vector<float> gains;
-    std::vector<std::uint16_t> steps;
-};
-
-// The flat and its centre levels as code values of a picture's curves (`tables`, one per
-// channel), for gains that multiply code values: C and F through the same curve as the samples.
-FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
-                       const std::vector<const ToneTables*>& tables) {
-    const auto curveOf = [&](std::size_t channel) {
-        return tables[std::min(channel, tables.size() - 1)];
-    };
-    for (std::size_t c = 0; c < 3; ++c)
-        centre[c] = curveOf(c)->ToCode(centre[c]);
-    const std::size_t channels = std::size_t(flat.channels);
-    for (std::size_t i = 0; i < flat.values.size(); ++i)
-        flat.values[i] = float(curveOf(i % channels)->ToCode(flat.values[i]));
-    return flat;
-}
-
-// The gains of every picture size and depth met in the batch, made once and then shared; in
-// code values also once per curve.
-class GainCache {
-  public:
-    GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit, int jobs)
-        : profile_(profile), what_(what), fit_(fit), jobs_(jobs) {}
-
-    // `codeCurves`: null for gains of light, else the picture's curves at 16 bits.
-    std::shared_ptr<const Gains> For(std::int32_t width, std::int32_t height, int channels,
-                                     int bits, const ToneTableCache::Entry* codeCurves) {
-        const QString key = QString("%1x%2x%3x%4/%5")
-                                .arg(width)
-                                .arg(height)
-                                .arg(channels)
-                                .arg(bits)
-                                .arg(quintptr(codeCurves));
-        // One lock for the whole computation: pictures of a new size wait for its gains
-        // rather than computing them again.
-        const std::lock_guard lock(mutex_);
-        if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
-        const bool sameSize = profile_.flat.width == width && profile_.flat.height == height;
-        std::array<double, 3> centre = profile_.centre;
-        FlatField resampled;
-        if (!sameSize) resampled = ResampleFlat(profile_.flat, width, height, fit_);
-        if (codeCurves != nullptr) {
-            resampled =
-                InCodeValues(sameSize ? profile_.flat : resampled, centre, codeCurves->pointers());
-        }
-        const FlatField& flat = resampled.values.empty() ? profile_.flat : resampled;
-        auto gains = std::make_shared<Gains>();
-        const std::size_t values = flat.places() * std::size_t(channels);
-        if (bits == 8) {
-            gains->steps.resize(values);
-        } else {
-            gains->gains.resize(values);
-        }
-        // In bands on every job's thread: the other jobs would only wait for these gains.
-        const std::size_t bandPlaces = 1 << 16;
-        const int bands = int((flat.places() + bandPlaces - 1) / bandPlaces);
-        RunJobs(bands, jobs_, [&](int band) {
-            const std::size_t first = std::size_t(band) * bandPlaces;
-            const std::size_t places = std::min(bandPlaces, flat.places() - first);
-            const std::size_t at = first * std::size_t(channels);
-            if (bits == 8) {
-                ComputeGainSteps(flat, centre, what_, channels, first, places,
-                                 gains->steps.data() + at);
-            } else {
-                ComputeGains(flat, centre, what_, channels, first, places,
-                             gains->gains.data() + at);
-            }
-        });
-        gains_.insert(key, gains);
-        return gains;
-    }
-
-  private:
-    const LensProfile& profile_;
-    const CorrectWhat what_;
-    const FlatFit fit_;
-    const int jobs_;
-    std::mutex mutex_;
-    QHash<QString, std::shared_ptr<const Gains>> gains_;
-};
-
-void CheckFits(const QString& input, const Photo& photo, const FlatField& flat, bool cropCentre) {
+void CheckFits(const Photo& photo, const FlatField& flat, bool cropCentre) {
     if (cropCentre || SameAspect(flat, photo.width, photo.height)) return;
     throw Error(ErrorKind::Picture,
                 QString("the picture is %1 x %2 pixels, but the lens profile was measured on "
@@ -122,7 +34,6 @@ void CheckFits(const QString& input, const Photo& photo, const FlatField& flat, 
                     .arg(flat.width)
                     .arg(flat.height)
                     .toStdString());
-    (void)input;
 }
 
 void Correct(Photo& photo, const Gains& gains, const ToneTableCache::Entry& tables,
@@ -169,7 +80,7 @@ int RunProfileFilterCommand(const FilterOptions& options) {
                         // Each worker hands its pixel buffer on to its next picture.
                         thread_local std::vector<std::uint8_t> spare;
                         Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-                        CheckFits(picture.input, photo, profile.flat, options.cropCentre);
+                        CheckFits(photo, profile.flat, options.cropCentre);
                         const auto tables = curves.TablesFor(
                             photo.colourProfile, photo.colourChannels, photo.bits, options.space);
                         if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "cli/tone_table_cache.h"
+#include "correction/lens_profile.h"
+#include "correction/profile_gain.h"
+#include "platform/flat_resample.h"
+
+namespace velmora {
+
+// The gains at every place of a picture: as floats for 16 bits, as steps for 8 (see GainStep).
+struct Gains {
+    std::vector<float> gains;
+    std::vector<std::uint16_t> steps;
+};
+
+// The gains of every picture size and depth met in the batch, made once and then shared; in
+// code values also once per curve.
+class GainCache {
+  public:
+    GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit, int jobs)
+        : profile_(profile), what_(what), fit_(fit), jobs_(jobs) {}
+
+    // `codeCurves`: null for gains of light, else the picture's curves at 16 bits.
+    std::shared_ptr<const Gains> For(std::int32_t width, std::int32_t height, int channels,
+                                     int bits, const ToneTableCache::Entry* codeCurves);
+
+  private:
+    const LensProfile& profile_;
+    const CorrectWhat what_;
+    const FlatFit fit_;
+    const int jobs_;
+    std::mutex mutex_;
+    QHash<QString, std::shared_ptr<const Gains>> gains_;
+};
+
+}  // namespace velmora
