@@ -64,8 +64,15 @@ void SyncFolderOf(const std::filesystem::path& file) {
 
 }  // namespace
 
-void WriteFileAtomically(const std::filesystem::path& name, const std::uint8_t* bytes,
-                         std::size_t count, Durability durability, const ChunkWriter& writeChunk) {
+namespace {
+
+// The steps every atomic replacement shares: the target resolved and checked, `fill` writing the
+// temporary file beside it through its open descriptor and path, the flush the durability asks
+// for, and the rename. A failure removes the temporary file and raises "cannot save <file>".
+void ReplaceAtomically(
+    const std::filesystem::path& name, Durability durability,
+    const std::function<void(int fd, const std::filesystem::path& temporary,
+                             const std::function<void(const std::string&)>& fail)>& fill) {
     // A link is written through, so that the file it points to gets the new content and the link
     // stays a link; the rename then happens beside the file itself.
     std::error_code ec;
@@ -90,17 +97,11 @@ void WriteFileAtomically(const std::filesystem::path& name, const std::uint8_t* 
         ThrowCannotSave(name, reason);
     };
     if (exists) ::fchmod(fd.get(), existing.st_mode & 07777);
-
-    const ChunkWriter& write = writeChunk ? writeChunk : ChunkWriter(PosixWrite);
-    std::size_t done = 0;
-    while (done < count) {
-        const long wrote = write(fd.get(), bytes + done, count - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) {
-            fail(std::string("writing stopped after ") + std::to_string(done) + " of " +
-                 std::to_string(count) + " bytes: " + std::strerror(wrote < 0 ? errno : ENOSPC));
-        }
-        done += std::size_t(wrote);
+    try {
+        fill(fd.get(), temporary, fail);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
     }
     if (durability == Durability::FlushEachFile && ::fdatasync(fd.get()) != 0) {
         fail(std::string("flushing to disk failed: ") + std::strerror(errno));
@@ -115,6 +116,35 @@ void WriteFileAtomically(const std::filesystem::path& name, const std::uint8_t* 
     if (fd.Close() != 0) fail(std::strerror(errno));
     if (::rename(temporary.c_str(), file.c_str()) != 0) fail(std::strerror(errno));
     if (durability == Durability::FlushEachFile) SyncFolderOf(file);
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::filesystem::path& name, const std::uint8_t* bytes,
+                         std::size_t count, Durability durability, const ChunkWriter& writeChunk) {
+    ReplaceAtomically(
+        name, durability, [&](int fd, const std::filesystem::path&, const auto& fail) {
+            const ChunkWriter& write = writeChunk ? writeChunk : ChunkWriter(PosixWrite);
+            std::size_t done = 0;
+            while (done < count) {
+                const long wrote = write(fd, bytes + done, count - done);
+                if (wrote < 0 && errno == EINTR) continue;
+                if (wrote <= 0) {
+                    fail(std::string("writing stopped after ") + std::to_string(done) + " of " +
+                         std::to_string(count) +
+                         " bytes: " + std::strerror(wrote < 0 ? errno : ENOSPC));
+                }
+                done += std::size_t(wrote);
+            }
+        });
+}
+
+void ReplaceFileAtomically(
+    const std::filesystem::path& name, Durability durability,
+    const std::function<void(const std::filesystem::path& temporary)>& write) {
+    ReplaceAtomically(
+        name, durability,
+        [&](int, const std::filesystem::path& temporary, const auto&) { write(temporary); });
 }
 
 FileSystemFlush::FileSystemFlush(const std::filesystem::path& folder)

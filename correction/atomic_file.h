@@ -26,6 +26,13 @@ void WriteFileAtomically(const std::filesystem::path& file, const std::uint8_t* 
                          std::size_t count, Durability durability,
                          const ChunkWriter& writeChunk = {});
 
+// The same replacement, for content that a library writes to a file by its name: `write` makes
+// the temporary file at the path it is given (which exists, empty, with the target's permission
+// bits); what it raises is passed on, the temporary file removed.
+void ReplaceFileAtomically(
+    const std::filesystem::path& file, Durability durability,
+    const std::function<void(const std::filesystem::path& temporary)>& write);
+
 // Flushes to disk what was written on the file system that holds `folder`. Make it before the
 // writes it is to flush: the system reports a failed write-back only through descriptors opened
 // before the failure, and writes can fail in the background long before Flush() is called.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vips/vips8>
 
 #include "correction/error.h"
@@ -87,6 +88,54 @@ void WriteBitmap(const Photo& photo, const QString& path, Durability durability)
         }
     }
     SavePictureAsBitmapFile(bitmap, path, durability);
+}
+
+// The photo's pixels as the library's picture, with the metadata of the file it came from; for
+// JPEG without alpha.
+vips::VImage ImageToWrite(const Photo& photo, PhotoFormat format) {
+    const bool grey = photo.colourChannels == 1;
+    vips::VImage image = vips::VImage::new_from_memory(
+        const_cast<std::uint8_t*>(photo.bytes.data()), photo.bytes.size(), photo.width,
+        photo.height, photo.samplesPerPixel,
+        photo.bits == 16 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
+    image = image.copy(
+        vips::VImage::option()
+            ->set("interpretation",
+                  photo.bits == 16 ? (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16)
+                                   : (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
+            ->set("xres", photo.file->Xres)
+            ->set("yres", photo.file->Yres));
+    if (format == PhotoFormat::Jpeg && photo.samplesPerPixel != photo.colourChannels) {
+        image = image.extract_band(0, vips::VImage::option()->set("n", photo.colourChannels));
+    }
+    CopyMetadata(photo.file.get(), image);
+    return image;
+}
+
+// Whether the input may hold EXIF, XMP or IPTC that the PNG and TIFF writers would not all carry:
+// where the library found some, and in any PNG, whose IPTC text only Exiv2 reads.
+bool HasMetadataToCarry(const Photo& photo) {
+    VipsImage* in = photo.file.get();
+    const char* loader = nullptr;
+    if (vips_image_get_typeof(in, VIPS_META_LOADER) != 0) {
+        vips_image_get_string(in, VIPS_META_LOADER, &loader);
+    }
+    return vips_image_get_typeof(in, VIPS_META_EXIF_NAME) != 0 ||
+           vips_image_get_typeof(in, VIPS_META_XMP_NAME) != 0 ||
+           vips_image_get_typeof(in, VIPS_META_IPTC_NAME) != 0 ||
+           (loader != nullptr && std::string_view(loader).starts_with("png")) ||
+           !photo.encoded.isEmpty();
+}
+
+// Writes by the saver's own name, so that the file name is not read for options.
+void Save(const vips::VImage& image, PhotoFormat format, int quality, const char* file) {
+    if (format == PhotoFormat::Jpeg) {
+        image.jpegsave(file, vips::VImage::option()->set("Q", quality));
+    } else if (format == PhotoFormat::Png) {
+        image.pngsave(file);
+    } else {
+        image.tiffsave(file);
+    }
 }
 
 }  // namespace
@@ -228,50 +277,30 @@ void WritePhoto(const Photo& photo, const QString& path, PhotoFormat format, int
         WriteBitmap(photo, path, durability);
         return;
     }
-    void* encoded = nullptr;
-    std::size_t size = 0;
+    const std::filesystem::path target(QFile::encodeName(path).constData());
     try {
-        const bool grey = photo.colourChannels == 1;
-        vips::VImage image = vips::VImage::new_from_memory(
-            const_cast<std::uint8_t*>(photo.bytes.data()), photo.bytes.size(), photo.width,
-            photo.height, photo.samplesPerPixel,
-            photo.bits == 16 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
-        image = image.copy(
-            vips::VImage::option()
-                ->set("interpretation",
-                      photo.bits == 16
-                          ? (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16)
-                          : (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
-                ->set("xres", photo.file->Xres)
-                ->set("yres", photo.file->Yres));
-        CopyMetadata(photo.file.get(), image);
-        if (format == PhotoFormat::Jpeg) {
-            if (photo.samplesPerPixel != photo.colourChannels) {
-                image =
-                    image.extract_band(0, vips::VImage::option()->set("n", photo.colourChannels));
-                CopyMetadata(photo.file.get(), image);
-            }
-            image.write_to_buffer(".jpg", &encoded, &size,
-                                  vips::VImage::option()->set("Q", quality));
-        } else if (format == PhotoFormat::Png) {
-            image.write_to_buffer(".png", &encoded, &size);
-        } else {
-            image.write_to_buffer(".tif", &encoded, &size);
+        const vips::VImage image = ImageToWrite(photo, format);
+        // The library's JPEG writer carries EXIF, XMP, IPTC and ICC itself; its PNG and TIFF
+        // writers leave some out, which Exiv2 adds to the encoded file in memory.
+        if (format == PhotoFormat::Jpeg || !HasMetadataToCarry(photo)) {
+            // Straight into the file: through memory, a 16-bit TIFF of 144 MB was copied twice
+            // more.
+            ReplaceFileAtomically(target, durability, [&](const std::filesystem::path& temporary) {
+                Save(image, format, quality, temporary.c_str());
+            });
+            return;
         }
+        void* encoded = nullptr;
+        std::size_t size = 0;
+        image.write_to_buffer(format == PhotoFormat::Png ? ".png" : ".tif", &encoded, &size);
+        std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
+        const auto* bytes = static_cast<const std::uint8_t*>(encoded);
+        std::vector<std::uint8_t> withMetadata(bytes, bytes + size);
+        CarryMetadata(photo.source, withMetadata, path);
+        WriteFileAtomically(target, withMetadata.data(), withMetadata.size(), durability);
     } catch (const vips::VError& error) {
         RefuseWrite(path, "cannot encode the picture (" + LibraryReason(error) + ").");
     }
-    std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
-    const auto* bytes = static_cast<const std::uint8_t*>(encoded);
-    std::vector<std::uint8_t> withMetadata;
-    if (format != PhotoFormat::Jpeg && !photo.source.isEmpty()) {
-        withMetadata.assign(bytes, bytes + size);
-        CarryMetadata(photo.source, withMetadata, path);
-        bytes = withMetadata.data();
-        size = withMetadata.size();
-    }
-    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()), bytes, size,
-                        durability);
 }
 
 }  // namespace velmora
