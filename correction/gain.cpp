@@ -32,7 +32,11 @@ void FillGainTable(std::uint8_t* table, std::uint8_t c) {
         }
         const double gain = std::min(16.0, double(c) / double(std::max(c - m, 1)));
         for (int p = 0; p < 256; ++p) {
-            results[p] = std::uint8_t(std::min(255.0, std::rint(double(p) * gain)));
+            // rint for 0 <= x < 2^52: adding and taking away 2^52 rounds half to even in the
+            // default rounding mode, without the library call that rint is on plain x86-64
+            // (a third of the gain pass: 196,608 calls a press).
+            const double rounded = (double(p) * gain + 0x1p52) - 0x1p52;
+            results[p] = std::uint8_t(std::min(255.0, rounded));
         }
     }
 }
@@ -98,7 +102,8 @@ void ApplyGain(PixelBytes& pixels, const CorrectionMap& map,
     CheckRowFitsMap(pixels.widthBytes());
     CheckRowsFitMap(pixels.rows());
 
-    const auto tables = std::make_unique<std::uint8_t[]>(kTablesBytes);
+    // Every byte is filled below; value-initialising it first cost a pass of its own.
+    const std::unique_ptr<std::uint8_t[]> tables(new std::uint8_t[kTablesBytes]);
     for (int k = 0; k < 3; ++k)
         FillGainTable(tables.get() + kLaneTable * k, centre[k]);
 
