@@ -164,8 +164,10 @@ CommandLine ParseFilter(const QStringList& arguments) {
         "PERCENT", "30");
     const QCommandLineOption output({"o", "output"}, "Write the one INPUT's result to FILE.",
                                     "FILE");
-    const QCommandLineOption outputDir({"d", "output-dir"},
-                                       "Write each result to DIR/<input file name>.bmp.", "DIR");
+    const QCommandLineOption outputDir(
+        {"d", "output-dir"},
+        "Write each result to DIR/<input file name>.bmp (with --profile, the format's suffix).",
+        "DIR");
     const QCommandLineOption jobs(
         {"j", "jobs"}, "Pictures in flight at once (default: one per processor core).", "N");
     const QCommandLineOption quiet({"q", "quiet"},
