@@ -44,7 +44,8 @@ struct Shot {
     bool crop = false;                        // a centred crop of the sensor, not a scaled whole
     double level = kSceneLevel;
     bool sixteen = false, grey = false, linearCurve = false;
-    int noise = 0;  // codes, of an 8-bit picture
+    int noise = 0;       // codes, of an 8-bit picture
+    double reach = 1.0;  // how far into the lens's falloff the frame's edges go
 };
 
 QImage MakeShot(const Shot& s, quint32 seed) {
@@ -63,8 +64,9 @@ QImage MakeShot(const Shot& s, quint32 seed) {
     const double scaleY = s.crop ? scaleX : double(s.height) / s.frameHeight;
     for (int y = 0; y < s.height; ++y) {
         for (int x = 0; x < s.width; ++x) {
-            const double u = ((x + 0.5 - s.width / 2.0) / scaleX) / (s.frameWidth / 2.0);
-            const double v = ((y + 0.5 - s.height / 2.0) / scaleY) / (s.frameHeight / 2.0);
+            const double u = ((x + 0.5 - s.width / 2.0) / scaleX) / (s.frameWidth / 2.0) * s.reach;
+            const double v =
+                ((y + 0.5 - s.height / 2.0) / scaleY) / (s.frameHeight / 2.0) * s.reach;
             const double aspect = double(s.frameHeight) / s.frameWidth;
             // A grey sensor sees the lens's luminance.
             const double grey = 0.2126 * Falloff(u, v, aspect, 0) +
@@ -131,6 +133,8 @@ class TestCliProfile : public QObject {
     void metadataIsCarried();
     void refusalsWriteNothing_data();
     void refusalsWriteNothing();
+    void tuneWarns_data();
+    void tuneWarns();
 
   private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -352,6 +356,37 @@ void TestCliProfile::refusalsWriteNothing() {
     QCOMPARE(run.exitCode, status);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(Listing(dir_->path()), before);
+}
+
+void TestCliProfile::tuneWarns_data() {
+    QTest::addColumn<double>("level");  // of the second card
+    QTest::addColumn<double>("reach");  // of the second card: another falloff
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("clipped") << 1.2 << 1.0 << "clipped";
+    QTest::newRow("the light moved") << 0.5 << 0.8 << "move between shots";
+    QTest::newRow("none for a second card alike") << 0.5 << 1.0 << "";
+}
+
+// tune --profile speaks up about references that cannot make a good profile, and only then;
+// the profile is written all the same.
+void TestCliProfile::tuneWarns() {
+    QFETCH(double, level);
+    QFETCH(double, reach);
+    QFETCH(QString, warning);
+    Shot card;
+    card.level = level;
+    card.noise = 2;
+    card.reach = reach;  // a gentler falloff: the card or the light moved
+    save(MakeShot(card, 8), "second.png");
+    const CliRun run =
+        RunCli({"tune", "card.jpg", "second.png", "--profile", "both.tif"}, dir_->path());
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(QFileInfo::exists(path("both.tif")));
+    if (warning.isEmpty()) {
+        QVERIFY2(!run.err.contains("Warning"), qPrintable(run.err));
+    } else {
+        QVERIFY2(run.err.contains(warning), qPrintable(run.err));
+    }
 }
 
 QTEST_MAIN(TestCliProfile)
