@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <functional>
 
 #include "cli/output_plan.h"
@@ -7,10 +8,17 @@
 
 namespace velmora {
 
+// Raised by a picture's work to stop the whole batch before any output is written (what stops
+// it is reported by the caller): the picture counts neither as done nor as failed.
+struct BatchStopped : std::exception {
+    const char* what() const noexcept override { return "the batch was stopped"; }
+};
+
 // Carries out `plan`, `jobs` pictures at a time: `correct` reads one input and writes its output
 // with Durability::FlushLater, raising what fails; the picture is then reported done, or failed
 // with its name and the error, while the others go on. The output folders are flushed to disk
-// once at the end. Returns the process's exit status.
+// once at the end. Returns the process's exit status; kSomeFailed, without a final line, when a
+// picture's work raised BatchStopped.
 int RunBatch(const OutputPlan& plan, int jobs, bool quiet,
              const std::function<void(const PlannedPicture&, ProgressReport&)>& correct);
 

@@ -26,8 +26,9 @@ FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
 
 }  // namespace
 
-std::shared_ptr<const Gains> GainCache::For(std::int32_t width, std::int32_t height, int channels,
-                                            int bits, const ToneTableCache::Entry* codeCurves) {
+std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int32_t width,
+                                            std::int32_t height, int channels, int bits,
+                                            const ToneTableCache::Entry* codeCurves) {
     const QString key = QString("%1x%2x%3x%4/%5")
                             .arg(width)
                             .arg(height)
@@ -38,15 +39,15 @@ std::shared_ptr<const Gains> GainCache::For(std::int32_t width, std::int32_t hei
     // rather than computing them again.
     const std::lock_guard lock(mutex_);
     if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
-    const bool sameSize = profile_.flat.width == width && profile_.flat.height == height;
-    std::array<double, 3> centre = profile_.centre;
+    const bool sameSize = profile.flat.width == width && profile.flat.height == height;
+    std::array<double, 3> centre = profile.centre;
     FlatField resampled;
-    if (!sameSize) resampled = ResampleFlat(profile_.flat, width, height, fit_);
+    if (!sameSize) resampled = ResampleFlat(profile.flat, width, height, fit_);
     if (codeCurves != nullptr) {
         resampled =
-            InCodeValues(sameSize ? profile_.flat : resampled, centre, codeCurves->pointers());
+            InCodeValues(sameSize ? profile.flat : resampled, centre, codeCurves->pointers());
     }
-    const FlatField& flat = resampled.values.empty() ? profile_.flat : resampled;
+    const FlatField& flat = resampled.values.empty() ? profile.flat : resampled;
     auto gains = std::make_shared<Gains>();
     const std::size_t values = flat.places() * std::size_t(channels);
     if (bits == 8) {

@@ -24,15 +24,15 @@ struct Gains {
 // code values also once per curve.
 class GainCache {
   public:
-    GainCache(const LensProfile& profile, CorrectWhat what, FlatFit fit, int jobs)
-        : profile_(profile), what_(what), fit_(fit), jobs_(jobs) {}
+    GainCache(CorrectWhat what, FlatFit fit, int jobs) : what_(what), fit_(fit), jobs_(jobs) {}
 
-    // `codeCurves`: null for gains of light, else the picture's curves at 16 bits.
-    std::shared_ptr<const Gains> For(std::int32_t width, std::int32_t height, int channels,
-                                     int bits, const ToneTableCache::Entry* codeCurves);
+    // `profile` is the batch's one profile; `codeCurves`: null for gains of light, else the
+    // picture's curves at 16 bits.
+    std::shared_ptr<const Gains> For(const LensProfile& profile, std::int32_t width,
+                                     std::int32_t height, int channels, int bits,
+                                     const ToneTableCache::Entry* codeCurves);
 
   private:
-    const LensProfile& profile_;
     const CorrectWhat what_;
     const FlatFit fit_;
     const int jobs_;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <exception>
+#include <future>
 #include <memory>
 
 #include "cli/batch_run.h"
@@ -65,40 +66,57 @@ int RunProfileFilterCommand(const FilterOptions& options) {
         ReportUsageError("nothing was done: " + plan.refusal, "filter");
         return kUsageError;
     }
-    LensProfile profile;
+    // Read while the first pictures decode: a 24-megapixel profile takes 0.4 s, in which one
+    // core would otherwise wait. A profile that cannot be read stops the batch before any
+    // picture is written.
+    std::shared_future<LensProfile> loading =
+        std::async(std::launch::async, LoadLensProfile, options.profileFile);
+    const auto profileOrStop = [&loading]() -> const LensProfile& {
+        // Each thread waits through a copy of its own, as shared futures want.
+        const std::shared_future<LensProfile> mine = loading;
+        try {
+            return mine.get();
+        } catch (const std::exception&) {
+            throw BatchStopped();
+        }
+    };
+    ToneTableCache curves;
+    GainCache gains(options.correct, options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect,
+                    options.jobs);
+    const int status =
+        RunBatch(plan, options.jobs, options.quiet,
+                 [&](const PlannedPicture& picture, ProgressReport& report) {
+                     // Each worker hands its pixel buffer on to its next picture.
+                     thread_local std::vector<std::uint8_t> spare;
+                     Photo photo = ReadPhoto(picture.input, true, std::move(spare));
+                     const LensProfile& profile = profileOrStop();
+                     CheckFits(photo, profile.flat, options.cropCentre);
+                     const auto tables = curves.TablesFor(photo.colourProfile, photo.colourChannels,
+                                                          photo.bits, options.space);
+                     if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
+                         report.Warn(Native(picture.input) + ": Warning: " + tables->note);
+                     }
+                     // Code values are multiplied by the ratio of the card's code values,
+                     // through the picture's curve at 16 bits for a smooth inverse.
+                     const auto codeCurves =
+                         options.space == GainSpace::Code
+                             ? curves.TablesFor(photo.colourProfile, photo.colourChannels, 16)
+                             : nullptr;
+                     const auto g = gains.For(profile, photo.width, photo.height,
+                                              photo.colourChannels, photo.bits, codeCurves.get());
+                     Correct(photo, *g, *tables, options.space);
+                     WritePhoto(photo, picture.output, options.format, options.quality,
+                                Durability::FlushLater);
+                     spare = std::move(photo.bytes);
+                 });
+    // Waited for here too, so that a batch whose pictures all failed still reports a bad profile.
     try {
-        profile = LoadLensProfile(options.profileFile);
+        loading.get();
     } catch (const std::exception& error) {
         ReportProblem("nothing was done: " + QString::fromStdString(error.what()));
         return kSomeFailed;
     }
-    ToneTableCache curves;
-    GainCache gains(profile, options.correct,
-                    options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect, options.jobs);
-    return RunBatch(plan, options.jobs, options.quiet,
-                    [&](const PlannedPicture& picture, ProgressReport& report) {
-                        // Each worker hands its pixel buffer on to its next picture.
-                        thread_local std::vector<std::uint8_t> spare;
-                        Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-                        CheckFits(photo, profile.flat, options.cropCentre);
-                        const auto tables = curves.TablesFor(
-                            photo.colourProfile, photo.colourChannels, photo.bits, options.space);
-                        if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
-                            report.Warn(Native(picture.input) + ": Warning: " + tables->note);
-                        }
-                        // Code values are multiplied by the ratio of the card's code values,
-                        // through the picture's curve at 16 bits for a smooth inverse.
-                        const auto codeCurves =
-                            options.space == GainSpace::Code
-                                ? curves.TablesFor(photo.colourProfile, photo.colourChannels, 16)
-                                : nullptr;
-                        const auto g = gains.For(photo.width, photo.height, photo.colourChannels,
-                                                 photo.bits, codeCurves.get());
-                        Correct(photo, *g, *tables, options.space);
-                        WritePhoto(photo, picture.output, options.format, options.quality,
-                                   Durability::FlushLater);
-                        spare = std::move(photo.bytes);
-                    });
+    return status;
 }
 
 }  // namespace velmora

@@ -91,6 +91,11 @@ void ProgressReport::Redraw(bool force) {
     lineShown_ = true;
 }
 
+void ProgressReport::Abandon() {
+    std::lock_guard lock(mutex_);
+    ClearLiveLine();
+}
+
 void ProgressReport::ClearLiveLine() {
     if (!lineShown_) return;
     std::fputs("\r\033[K", stream_);

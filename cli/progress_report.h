@@ -21,6 +21,8 @@ class ProgressReport {
     void Warn(const QString& message);
     // Ends the live line and writes the final line.
     void Finish();
+    // Ends the live line without a final line, for a batch stopped as a whole.
+    void Abandon();
 
     int done() const;
     int failed() const;
