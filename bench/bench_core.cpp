@@ -100,33 +100,34 @@ void PeakSearch(benchmark::State& state, Kernel kernel) {
         benchmark::DoNotOptimize(FindPeakSum(ScenePixels(), RealisticMap()));
 }
 
+// Times `pass` on a fresh copy of `scene` in every iteration; the copy is not timed.
+template <typename Picture, typename Pass>
+void TimeOnFreshCopies(benchmark::State& state, const Picture& scene, Pass pass) {
+    Picture picture = scene;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(scene.data(), scene.data() + scene.size(), picture.data());
+        state.ResumeTiming();
+        pass(picture);
+        benchmark::DoNotOptimize(picture.data());
+        benchmark::ClobberMemory();
+    }
+}
+
 void Filter(benchmark::State& state, FilterMode mode, Kernel kernel) {
     UseKernel(kernel);
     const CorrectionMap& map = RealisticMap();
-    PixelBytes pixels = ScenePixels();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(pixels.data(), ScenePixels().data(), pixels.size());
-        state.ResumeTiming();
-        FilterPixelBytes(pixels, map, mode, "30", '.');
-        benchmark::DoNotOptimize(pixels.data());
-        benchmark::ClobberMemory();
-    }
+    TimeOnFreshCopies(state, ScenePixels(),
+                      [&](PixelBytes& pixels) { FilterPixelBytes(pixels, map, mode, "30", '.'); });
 }
 
 // The gain pass with a grey card of about 200 per lane, as velmora-cli's gain mode runs it.
 void Gain(benchmark::State& state, Kernel kernel) {
     UseKernel(kernel);
     const CorrectionMap& map = RealisticMap();
-    PixelBytes pixels = ScenePixels();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(pixels.data(), ScenePixels().data(), pixels.size());
-        state.ResumeTiming();
+    TimeOnFreshCopies(state, ScenePixels(), [&](PixelBytes& pixels) {
         ApplyGain(pixels, map, {200, 205, 210});
-        benchmark::DoNotOptimize(pixels.data());
-        benchmark::ClobberMemory();
-    }
+    });
 }
 
 // A lens profile's gain on a 6000 x 4000 RGB picture through the sRGB curve, as velmora-cli
@@ -174,28 +175,26 @@ const std::vector<Sample>& ProfileScene() {
     return scene;
 }
 
+void CountPerSample(benchmark::State& state) {
+    state.counters["per_sample"] =
+        benchmark::Counter(double(kProfileSamples), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
 template <typename Sample>
 void ProfileGain(benchmark::State& state, Kernel kernel) {
     UseKernel(kernel);
     const ToneTables tables(SrgbToLinear, sizeof(Sample) == 1 ? 255 : 65535);
     const ToneTables* perChannel[] = {&tables, &tables, &tables};
     const std::vector<float>& gains = ProfileGains();
-    std::vector<Sample> pixels = ProfileScene<Sample>();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::copy(ProfileScene<Sample>().begin(), ProfileScene<Sample>().end(), pixels.begin());
-        state.ResumeTiming();
+    TimeOnFreshCopies(state, ProfileScene<Sample>(), [&](std::vector<Sample>& pixels) {
         for (std::int32_t y = 0; y < kProfileHeight; ++y) {
             const std::size_t at = std::size_t(y) * kProfileWidth * 3;
             ApplyGainRow(pixels.data() + at, kProfileWidth, 3, 3, gains.data() + at, perChannel,
                          GainSpace::Linear);
         }
-        benchmark::DoNotOptimize(pixels.data());
-        benchmark::ClobberMemory();
-    }
-    state.counters["per_sample"] =
-        benchmark::Counter(double(kProfileSamples), benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
+    });
+    CountPerSample(state);
 }
 
 // 8-bit pictures' lookup by gain step: one kernel for every processor.
@@ -204,23 +203,14 @@ void ProfileGainSteps(benchmark::State& state) {
     const GainLookup lookup(tables, GainSpace::Linear);
     const GainLookup* perChannel[] = {&lookup, &lookup, &lookup};
     const std::vector<std::uint16_t> steps = ToGainSteps(ProfileGains());
-    std::vector<std::uint8_t> pixels = ProfileScene<std::uint8_t>();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::copy(ProfileScene<std::uint8_t>().begin(), ProfileScene<std::uint8_t>().end(),
-                  pixels.begin());
-        state.ResumeTiming();
+    TimeOnFreshCopies(state, ProfileScene<std::uint8_t>(), [&](std::vector<std::uint8_t>& pixels) {
         for (std::int32_t y = 0; y < kProfileHeight; ++y) {
             const std::size_t at = std::size_t(y) * kProfileWidth * 3;
             ApplyGainStepsRow(pixels.data() + at, kProfileWidth, 3, 3, steps.data() + at,
                               perChannel);
         }
-        benchmark::DoNotOptimize(pixels.data());
-        benchmark::ClobberMemory();
-    }
-    state.counters["per_sample"] =
-        benchmark::Counter(double(kProfileSamples), benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
+    });
+    CountPerSample(state);
 }
 
 void RegisterKernelBenchmarks() {
