@@ -220,8 +220,9 @@ Photo ReadPhoto(const QString& path, bool pixels, std::vector<std::uint8_t> stor
         Refuse(path, "not a picture that can be read (" + LibraryReason(error) + ").");
     }
     const vips::VImage& image = decoded;
-    photo.file = std::shared_ptr<VipsImage>(decoded.get_image(), g_object_unref);
-    g_object_ref(decoded.get_image());
+    // Kept for its metadata, which a save carries into the new file.
+    photo.file = std::shared_ptr<VipsImage>(
+        static_cast<VipsImage*>(g_object_ref(image.get_image())), g_object_unref);
     photo.width = image.width();
     photo.height = image.height();
     if (std::int64_t(photo.width) * photo.height > kLargestPhotoPixels) {
