@@ -8,6 +8,19 @@
 
 namespace velmora {
 
+// What a camera records of how a picture was taken, as far as a lens's falloff depends on it.
+// Zero stands for a number that is not known; an empty text for a name that is not.
+struct ShotSettings {
+    std::string make;   // of the camera
+    std::string model;  // of the camera
+    std::string lens;
+    double focalLength = 0;    // millimetres
+    double fNumber = 0;        // the aperture: 2.8 for f/2.8
+    double focusDistance = 0;  // metres
+
+    bool operator==(const ShotSettings&) const = default;
+};
+
 // A lens profile: the smoothed flat field of one or more references, in linear light at their
 // full resolution, and the centre level of each channel that the gains bring every place up to.
 struct LensProfile {
@@ -16,6 +29,7 @@ struct LensProfile {
     int referenceBits = 8;
     int smoothRadius = 0;
     std::vector<std::string> references;  // file names, in the order given
+    ShotSettings shot;                    // of the references
 };
 
 }  // namespace velmora
