@@ -65,8 +65,57 @@ CommandLine Help(const QString& command, QString text) {
     return result;
 }
 
+// The options that say how the references were shot, for references without EXIF or with
+// wrong EXIF.
+struct ShotOptions {
+    QCommandLineOption make{"make", "The camera's make, as its EXIF writes it.", "TEXT"};
+    QCommandLineOption model{"model", "The camera's model, as its EXIF writes it.", "TEXT"};
+    QCommandLineOption lens{"lens", "The lens's name, as the camera's EXIF writes it.", "TEXT"};
+    QCommandLineOption focalLength{"focal-length", "The focal length in millimetres.", "MM"};
+    QCommandLineOption fNumber{"f-number", "The aperture's f-number (2.8 for f/2.8).", "N"};
+    QCommandLineOption focusDistance{"focus-distance", "The focus distance in metres.", "M"};
+    QCommandLineOption force{"force",
+                             "Take references that disagree on camera, lens, focal length, "
+                             "f-number or focus distance together (the first one's are kept)."};
+
+    QList<QCommandLineOption> all() const {
+        return {make, model, lens, focalLength, fNumber, focusDistance, force};
+    }
+};
+
+// Fills the settings given in `parser` into `shot`; the text of what is wrong, else empty.
+QString ReadShotOptions(const QCommandLineParser& parser, const ShotOptions& options,
+                        ShotSettings& shot) {
+    const std::pair<const QCommandLineOption*, std::string*> names[] = {
+        {&options.make, &shot.make}, {&options.model, &shot.model}, {&options.lens, &shot.lens}};
+    for (const auto& [option, value] : names) {
+        if (!parser.isSet(*option)) continue;
+        *value = parser.value(*option).trimmed().toStdString();
+        if (value->empty()) return "--" + option->names().front() + " needs a name.";
+    }
+    const std::pair<const QCommandLineOption*, double*> numbers[] = {
+        {&options.focalLength, &shot.focalLength},
+        {&options.fNumber, &shot.fNumber},
+        {&options.focusDistance, &shot.focusDistance}};
+    for (const auto& [option, value] : numbers) {
+        if (!parser.isSet(*option)) continue;
+        bool ok = false;
+        QString text = parser.value(*option).trimmed();
+        if (option == &options.fNumber && text.startsWith("f/", Qt::CaseInsensitive)) {
+            text = text.mid(2);
+        }
+        *value = text.toDouble(&ok);
+        if (!ok || !(*value > 0) || *value > 1e6) {
+            return "--" + option->names().front() + " needs a number above 0, not \"" +
+                   parser.value(*option) + "\".";
+        }
+    }
+    return {};
+}
+
 CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references,
-                             const QCommandLineOption& profile, const QCommandLineOption& smooth) {
+                             const QCommandLineOption& profile, const QCommandLineOption& smooth,
+                             const ShotOptions& shot) {
     CommandLine result;
     result.action = CommandLine::Action::Tune;
     result.command = "tune";
@@ -80,6 +129,10 @@ CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList
                           "--map and --preview belong to the map; --profile makes a lens "
                           "profile instead.");
     }
+    if (const QString wrong = ReadShotOptions(parser, shot, options.shot); !wrong.isEmpty()) {
+        return UsageError("tune", wrong);
+    }
+    options.force = parser.isSet(shot.force);
     options.smoothSet = parser.isSet(smooth);
     bool ok = true;
     if (options.smoothSet) options.smoothRadius = parser.value(smooth).toInt(&ok);
@@ -110,7 +163,9 @@ CommandLine ParseTune(const QStringList& arguments) {
         "map. Its --smooth defaults to the references' longer side / 300 (at least 2): 20 for "
         "6000 x 4000; 0 keeps every detail.",
         "FILE");
+    const ShotOptions shot;
     parser.addOptions({map, preview, smooth, profile});
+    parser.addOptions(shot.all());
     parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
     parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
 
@@ -118,7 +173,13 @@ CommandLine ParseTune(const QStringList& arguments) {
     if (parser.isSet("help")) return Help("tune", parser.helpText());
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.isEmpty()) return UsageError("tune", "no REFERENCE picture is given.");
-    if (parser.isSet(profile)) return ParseProfileTune(parser, positional, profile, smooth);
+    if (parser.isSet(profile)) return ParseProfileTune(parser, positional, profile, smooth, shot);
+    for (const QCommandLineOption& only : shot.all()) {
+        if (parser.isSet(only)) {
+            return UsageError("tune", "--" + only.names().front() +
+                                          " needs --profile; the map does not record the lens.");
+        }
+    }
     if (positional.size() > 1) {
         return UsageError("tune", "one REFERENCE picture is tuned at a time; also given: " +
                                       positional.mid(1).join(' '));

@@ -5,6 +5,7 @@
 
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
+#include "correction/lens_profile.h"
 #include "correction/profile_gain.h"
 #include "platform/photo_file.h"
 
@@ -34,6 +35,9 @@ struct TuneOptions {
     QString profileFile;  // empty: the map
     QStringList references;
     bool smoothSet = false;
+    // Shot settings given on the command line; they replace what the references' EXIF says.
+    ShotSettings shot;
+    bool force = false;  // take references that disagree on their settings together
 };
 
 // How `filter` corrects each picture: the window's filtering in one of its modes, or the gain.
@@ -69,7 +73,8 @@ struct CommandLine {
 
 // Reads `arguments` (program name first):
 // `tune REFERENCE [--map FILE] [--preview OUT.bmp] [--smooth RADIUS]`,
-// `tune REFERENCE... --profile FILE [--smooth RADIUS]`,
+// `tune REFERENCE... --profile FILE [--smooth RADIUS] [--make TEXT] [--model TEXT]
+// [--lens TEXT] [--focal-length MM] [--f-number N] [--focus-distance M] [--force]`,
 // `filter [--map FILE] [--mode plain|offset|scale|gain] [--strength PERCENT]
 // [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...` or
 // `filter --profile FILE [--correct both|luminance|colour] [--space linear|code]
