@@ -260,8 +260,25 @@ CommandLine ParseFilter(const QStringList& arguments) {
         "With --profile: a picture of another aspect ratio than the profile's is a centred crop "
         "of the same sensor (a 16:9 mode of a 3:2 sensor).",
         "centre");
-    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, correct, space,
-                       format, quality, crop});
+    const QCommandLineOption profiles(
+        "profiles",
+        "Correct each picture by the lens profiles of the folder DIR that match its camera and "
+        "lens (from its EXIF): the one of its focal length and f-number, or the two (for a zoom "
+        "up to four) measured around them, their gains blended in log space linearly in log2 "
+        "f-number and log focal length; outside the measured range the nearest, with a warning. "
+        "Takes every option of --profile.",
+        "DIR");
+    const QCommandLineOption fallback(
+        "fallback",
+        "With --profiles: the lens profile for pictures that none of the library serves (no EXIF, "
+        "or a camera or lens without a profile); without it they are reported and not written.",
+        "FILE");
+    const QCommandLineOption explain(
+        "explain",
+        "With --profiles: one line per picture with the profiles it took and their weights, and "
+        "a count of pictures per profile at the end.");
+    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, profiles,
+                       fallback, explain, correct, space, format, quality, crop});
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
 
@@ -322,7 +339,14 @@ CommandLine ParseFilter(const QStringList& arguments) {
                                         " inputs are given; use --output-dir.");
     }
 
-    if (!parser.isSet(profile)) {
+    if (!parser.isSet(profiles)) {
+        for (const QCommandLineOption* only : {&fallback, &explain}) {
+            if (parser.isSet(*only)) {
+                return UsageError("filter", "--" + only->names().front() + " needs --profiles.");
+            }
+        }
+    }
+    if (!parser.isSet(profile) && !parser.isSet(profiles)) {
         for (const QCommandLineOption* only : {&correct, &space, &format, &quality, &crop}) {
             if (parser.isSet(*only)) {
                 return UsageError("filter", "--" + only->names().front() +
@@ -332,13 +356,30 @@ CommandLine ParseFilter(const QStringList& arguments) {
         }
         return result;
     }
-    options.profileFile = parser.value(profile);
-    if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");
+    if (parser.isSet(profile) && parser.isSet(profiles)) {
+        return UsageError("filter",
+                          "--profile and --profiles cannot be used together; name the profile "
+                          "for pictures the library does not serve with --fallback.");
+    }
+    if (parser.isSet(profiles)) {
+        options.profilesFolder = parser.value(profiles);
+        if (options.profilesFolder.isEmpty()) {
+            return UsageError("filter", "--profiles needs a folder.");
+        }
+        options.fallbackFile = parser.value(fallback);
+        if (parser.isSet(fallback) && options.fallbackFile.isEmpty()) {
+            return UsageError("filter", "--fallback needs a file.");
+        }
+        options.explain = parser.isSet(explain);
+    } else {
+        options.profileFile = parser.value(profile);
+        if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");
+    }
     for (const QCommandLineOption* only : {&map, &mode, &strength}) {
         if (parser.isSet(*only)) {
             return UsageError("filter", "--" + only->names().front() +
-                                            " belongs to the map; --profile corrects by the lens "
-                                            "profile instead.");
+                                            " belongs to the map; a lens profile corrects in its "
+                                            "own way.");
         }
     }
     const QString correctName = parser.value(correct);

@@ -55,6 +55,11 @@ struct FilterOptions {
     QStringList inputs;
     // With a lens profile instead of the map:
     QString profileFile;  // empty: the map
+    // Or a library of lens profiles, each picture taking the one its EXIF calls for:
+    QString profilesFolder;  // empty: none
+    QString fallbackFile;    // for pictures no profile of the library serves; empty: none
+    bool explain = false;    // say per picture which profiles it took
+    bool byProfile() const { return !profileFile.isEmpty() || !profilesFolder.isEmpty(); }
     CorrectWhat correct = CorrectWhat::Both;
     GainSpace space = GainSpace::Linear;
     PhotoFormat format = PhotoFormat::Bmp;
@@ -79,7 +84,8 @@ struct CommandLine {
 // [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...` or
 // `filter --profile FILE [--correct both|luminance|colour] [--space linear|code]
 // [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--output FILE | --output-dir DIR]
-// [--jobs N] [--quiet] INPUT...`, plus --help and --version.
+// [--jobs N] [--quiet] INPUT...`, the same with `--profiles DIR [--fallback FILE] [--explain]`
+// in place of `--profile FILE`, plus --help and --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);
 

@@ -26,9 +26,14 @@ FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
 
 }  // namespace
 
-std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int32_t width,
-                                            std::int32_t height, int channels, int bits,
-                                            const ToneTableCache::Entry* codeCurves) {
+void GainCache::Forget(const QString& source) {
+    const std::lock_guard lock(mutex_);
+    gains_.remove(source);
+}
+
+std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensProfile& profile,
+                                            std::int32_t width, std::int32_t height, int channels,
+                                            int bits, const ToneTableCache::Entry* codeCurves) {
     const QString key = QString("%1x%2x%3x%4/%5")
                             .arg(width)
                             .arg(height)
@@ -38,7 +43,8 @@ std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int
     // One lock for the whole computation: pictures of a new size wait for its gains
     // rather than computing them again.
     const std::lock_guard lock(mutex_);
-    if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
+    QHash<QString, std::shared_ptr<const Gains>>& ofSource = gains_[source];
+    if (const auto found = ofSource.constFind(key); found != ofSource.constEnd()) return *found;
     const bool sameSize = profile.flat.width == width && profile.flat.height == height;
     std::array<double, 3> centre = profile.centre;
     FlatField resampled;
@@ -69,7 +75,7 @@ std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int
             ComputeGains(flat, centre, what_, channels, first, places, gains->gains.data() + at);
         }
     });
-    gains_.insert(key, gains);
+    ofSource.insert(key, gains);
     return gains;
 }
 

@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
             }
             return velmora::RunTuneCommand(command.tune);
         case CommandLine::Action::Filter:
-            if (!command.filter.profileFile.isEmpty()) velmora::StartPhotoLibrary(argv[0]);
+            if (command.filter.byProfile()) velmora::StartPhotoLibrary(argv[0]);
             return velmora::RunFilterCommand(command.filter);
         case CommandLine::Action::UsageError:
             break;
