@@ -15,7 +15,9 @@ const char kDescription[] =
     "  tune     measure the correction map from a reference picture and store it, or, with\n"
     "           --profile, a lens profile from references of any size and depth\n"
     "  filter   add the stored map onto pictures and save each one as a BMP file, or, with\n"
-    "           --profile, correct pictures of any size by the lens profile's gain\n"
+    "           --profile, correct pictures of any size by the lens profile's gain, or with\n"
+    "           --profiles, by the profiles of their camera, lens and aperture\n"
+    "  profiles list a folder of lens profiles, or draw one profile as a picture\n"
     "\n"
     "Run 'velmora-cli COMMAND --help' for the options of a command.";
 
@@ -37,6 +39,14 @@ const char kFilterDescription[] =
     "lens profile's flat up to its centre level, at any size and in 8 or 16 bits, and writes it\n"
     "as --format: INPUT.<suffix> beside each input, or the file or folder given. EXIF, XMP,\n"
     "IPTC and the colour profile go along into PNG, TIFF and JPEG; BMP cannot hold them.";
+
+const char kProfilesDescription[] =
+    "Lists the lens profiles of DIR: camera, lens, focal length, f-number, size, the corners'\n"
+    "falloff in EV per channel and their colour cast (red and blue against green, in EV), and\n"
+    "reports each file of DIR that is not a valid lens profile.\n"
+    "\n"
+    "With --plot PROFILE OUT.png, draws the profile instead: its falloff as a false-colour map in\n"
+    "EV with contour lines, beside the falloff of each channel from the centre to the corners.";
 
 QCommandLineOption MapOption() {
     return QCommandLineOption("map",
@@ -426,6 +436,49 @@ CommandLine ParseFilter(const QStringList& arguments) {
     return result;
 }
 
+CommandLine ParseProfiles(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kProfilesDescription);
+    parser.addHelpOption();
+    const QCommandLineOption plot("plot", "Draw the lens profile PROFILE into OUT.png.", "PROFILE");
+    const QCommandLineOption jobs({"j", "jobs"},
+                                  "Profiles read at once (default: one per processor core).", "N");
+    parser.addOptions({plot, jobs});
+    parser.addPositionalArgument("profiles", "List or draw lens profiles.", "profiles");
+    parser.addPositionalArgument("DIR", "The folder of lens profiles (with --plot: OUT.png).",
+                                 "DIR | --plot PROFILE OUT.png");
+    if (!parser.parse(arguments)) return UsageError("profiles", parser.errorText());
+    if (parser.isSet("help")) return Help("profiles", parser.helpText());
+    const QStringList positional = parser.positionalArguments().mid(1);
+    CommandLine result;
+    result.action = CommandLine::Action::Profiles;
+    result.command = "profiles";
+    ProfilesOptions& options = result.profiles;
+    options.jobs = QThread::idealThreadCount();
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        options.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || options.jobs < 1) {
+            return UsageError("profiles", "--jobs needs a whole number of at least 1, not \"" +
+                                              parser.value(jobs) + "\".");
+        }
+    }
+    options.jobs = std::max(options.jobs, 1);
+    if (parser.isSet(plot)) {
+        options.plotFile = parser.value(plot);
+        if (positional.size() != 1 || positional.front().isEmpty() || options.plotFile.isEmpty()) {
+            return UsageError("profiles", "--plot needs a PROFILE and one OUT.png.");
+        }
+        options.plotOutput = positional.front();
+        return result;
+    }
+    if (positional.size() != 1 || positional.front().isEmpty()) {
+        return UsageError("profiles", "give one DIR of lens profiles.");
+    }
+    options.folder = positional.front();
+    return result;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -433,7 +486,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(kDescription);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument("command", "tune or filter.", "COMMAND");
+    parser.addPositionalArgument("command", "tune, filter or profiles.", "COMMAND");
     // Everything after the command belongs to the command's own parser.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
@@ -448,7 +501,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (positional.isEmpty()) {
         if (parser.isSet(help)) return Help({}, parser.helpText());
-        return UsageError({}, "no command is given; use tune or filter.");
+        return UsageError({}, "no command is given; use tune, filter or profiles.");
     }
 
     QStringList commandArguments{arguments.value(0)};
@@ -457,7 +510,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QString command = positional.front();
     if (command == "tune") return ParseTune(commandArguments);
     if (command == "filter") return ParseFilter(commandArguments);
-    return UsageError({}, "unknown command \"" + command + "\"; use tune or filter.");
+    if (command == "profiles") return ParseProfiles(commandArguments);
+    return UsageError({}, "unknown command \"" + command + "\"; use tune, filter or profiles.");
 }
 
 }  // namespace velmora

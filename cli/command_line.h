@@ -67,13 +67,22 @@ struct FilterOptions {
     bool cropCentre = false;
 };
 
+// `profiles`: a table of a library of lens profiles, or a picture of one profile.
+struct ProfilesOptions {
+    QString folder;      // the table of this folder's profiles
+    QString plotFile;    // or the picture of this profile ...
+    QString plotOutput;  // ... written here as PNG
+    int jobs = 1;
+};
+
 struct CommandLine {
-    enum class Action { ShowHelp, ShowVersion, Tune, Filter, UsageError };
+    enum class Action { ShowHelp, ShowVersion, Tune, Filter, Profiles, UsageError };
     Action action = Action::UsageError;
     QString text;     // the help or version text, or what is wrong with the command line
     QString command;  // "tune", "filter" or empty, for pointing at the right help
     TuneOptions tune;
     FilterOptions filter;
+    ProfilesOptions profiles;
 };
 
 // Reads `arguments` (program name first):
@@ -85,7 +94,8 @@ struct CommandLine {
 // `filter --profile FILE [--correct both|luminance|colour] [--space linear|code]
 // [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--output FILE | --output-dir DIR]
 // [--jobs N] [--quiet] INPUT...`, the same with `--profiles DIR [--fallback FILE] [--explain]`
-// in place of `--profile FILE`, plus --help and --version.
+// in place of `--profile FILE`, `profiles DIR` or `profiles --plot PROFILE OUT.png`, plus --help
+// and --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
