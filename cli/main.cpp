@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -15,7 +16,10 @@ int main(int argc, char* argv[]) {
     velmora::ReusePictureBuffers();
     // Drawing a profile needs fonts, which come with the GUI's platform; it draws off screen
     // and needs no display.
-    const bool drawing = argc > 1 && std::strcmp(argv[1], "profiles") == 0;
+    const bool drawing = argc > 1 && std::strcmp(argv[1], "profiles") == 0 &&
+                         std::any_of(argv + 2, argv + argc, [](const char* argument) {
+                             return std::strncmp(argument, "--plot", 6) == 0;
+                         });
     if (drawing) qputenv("QT_QPA_PLATFORM", "offscreen");
     const std::unique_ptr<QCoreApplication> application =
         drawing ? std::make_unique<QGuiApplication>(argc, argv)
