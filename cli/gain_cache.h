@@ -37,6 +37,13 @@ class GainCache {
     std::shared_ptr<const Gains> For(const QString& source, const LensProfile& profile,
                                      std::int32_t width, std::int32_t height, int channels,
                                      int bits, const ToneTableCache::Entry* codeCurves);
+    // The gains of `parts` (from For, at this size) blended in log space with `weights`, kept as
+    // those of `source`.
+    std::shared_ptr<const Gains> Blend(const QString& source,
+                                       const std::vector<std::shared_ptr<const Gains>>& parts,
+                                       const std::vector<double>& weights, std::int32_t width,
+                                       std::int32_t height, int channels, int bits,
+                                       const ToneTableCache::Entry* codeCurves);
     // Lets go of the gains of `source`: no picture needs them any more. Pictures that hold them
     // keep them until they are done.
     void Forget(const QString& source);

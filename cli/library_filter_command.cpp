@@ -168,7 +168,7 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
     for (const std::size_t i : order)
         ordered.pictures.push_back(plan.pictures[i]);
 
-    ProfileStore store(paths, options.jobs);
+    ProfileStore store(paths);
     for (const PictureChoice& picture : chosen) {
         if (!picture.choice.parts.empty()) store.Expect(picture.choice.parts);
     }
@@ -193,7 +193,8 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
                 ProfileCorrector& corrector;
                 const ProfileParts& parts;
                 ~Finish() {
-                    if (store.Done(parts)) corrector.Forget(ProfileStore::KeyOf(parts));
+                    for (const QString& released : store.Done(parts))
+                        corrector.Forget(released);
                 }
             } finish{store, corrector, parts};
             store.Start(parts);  // read while the picture decodes
@@ -204,8 +205,13 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
             }
             thread_local std::vector<std::uint8_t> spare;
             Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-            const std::shared_ptr<const LensProfile> profile = store.Get(parts);
-            corrector.Correct(photo, picture.input, ProfileStore::KeyOf(parts), *profile, report);
+            const std::vector<std::shared_ptr<const LensProfile>> profiles = store.Get(parts);
+            std::vector<ProfileCorrector::Part> weighted;
+            for (std::size_t i = 0; i < parts.size(); ++i) {
+                weighted.push_back({ProfileStore::KeyOf({{parts[i].profile, 1.0}}),
+                                    profiles[i].get(), parts[i].weight});
+            }
+            corrector.Correct(photo, picture.input, ProfileStore::KeyOf(parts), weighted, report);
             WritePhoto(photo, picture.output, options.format, options.quality,
                        Durability::FlushLater);
             spare = std::move(photo.bytes);

@@ -64,8 +64,9 @@ ProfileCorrector::ProfileCorrector(const FilterOptions& options)
              options.jobs) {}
 
 void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString& source,
-                               const LensProfile& profile, ProgressReport& report) {
-    CheckFits(photo, profile.flat, options_.cropCentre);
+                               const std::vector<Part>& parts, ProgressReport& report) {
+    for (const Part& part : parts)
+        CheckFits(photo, part.profile->flat, options_.cropCentre);
     const auto tables =
         curves_.TablesFor(photo.colourProfile, photo.colourChannels, photo.bits, options_.space);
     if (!tables->note.isEmpty() && options_.space == GainSpace::Linear) {
@@ -76,8 +77,17 @@ void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString
     const auto codeCurves = options_.space == GainSpace::Code
                                 ? curves_.TablesFor(photo.colourProfile, photo.colourChannels, 16)
                                 : nullptr;
-    const auto gains = gains_.For(source, profile, photo.width, photo.height, photo.colourChannels,
-                                  photo.bits, codeCurves.get());
+    std::vector<std::shared_ptr<const Gains>> partGains;
+    std::vector<double> weights;
+    for (const Part& part : parts) {
+        partGains.push_back(gains_.For(part.source, *part.profile, photo.width, photo.height,
+                                       photo.colourChannels, photo.bits, codeCurves.get()));
+        weights.push_back(part.weight);
+    }
+    const auto gains = parts.size() == 1
+                           ? partGains.front()
+                           : gains_.Blend(source, partGains, weights, photo.width, photo.height,
+                                          photo.colourChannels, photo.bits, codeCurves.get());
     ApplyGains(photo, *gains, *tables, options_.space);
 }
 
@@ -104,17 +114,17 @@ int RunProfileFilterCommand(const FilterOptions& options) {
         }
     };
     ProfileCorrector corrector(options);
-    const int status =
-        RunBatch(plan, options.jobs, options.quiet,
-                 [&](const PlannedPicture& picture, ProgressReport& report) {
-                     // Each worker hands its pixel buffer on to its next picture.
-                     thread_local std::vector<std::uint8_t> spare;
-                     Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-                     corrector.Correct(photo, picture.input, {}, profileOrStop(), report);
-                     WritePhoto(photo, picture.output, options.format, options.quality,
-                                Durability::FlushLater);
-                     spare = std::move(photo.bytes);
-                 });
+    const int status = RunBatch(
+        plan, options.jobs, options.quiet,
+        [&](const PlannedPicture& picture, ProgressReport& report) {
+            // Each worker hands its pixel buffer on to its next picture.
+            thread_local std::vector<std::uint8_t> spare;
+            Photo photo = ReadPhoto(picture.input, true, std::move(spare));
+            corrector.Correct(photo, picture.input, {}, {{{}, &profileOrStop(), 1.0}}, report);
+            WritePhoto(photo, picture.output, options.format, options.quality,
+                       Durability::FlushLater);
+            spare = std::move(photo.bytes);
+        });
     // Waited for here too, so that a batch whose pictures all failed still reports a bad profile.
     try {
         loading.get();

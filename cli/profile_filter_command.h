@@ -20,10 +20,18 @@ class ProfileCorrector {
   public:
     explicit ProfileCorrector(const FilterOptions& options);
 
-    // `source` tells the profiles of a batch apart (empty for its one profile); `input` names
-    // the picture in warnings.
+    // One of the profiles a picture takes; `source` tells the profiles of a batch apart (empty
+    // for its one profile).
+    struct Part {
+        QString source;
+        const LensProfile* profile = nullptr;
+        double weight = 1;
+    };
+
+    // Corrects by the gains of `parts` blended in log space (see BlendGains), kept as those of
+    // `source`; `input` names the picture in warnings.
     void Correct(Photo& photo, const QString& input, const QString& source,
-                 const LensProfile& profile, ProgressReport& report);
+                 const std::vector<Part>& parts, ProgressReport& report);
     // No picture needs the gains of `source` any more.
     void Forget(const QString& source) { gains_.Forget(source); }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <future>
 #include <map>
 #include <memory>
@@ -14,41 +15,36 @@ namespace velmora {
 
 using ProfileParts = std::vector<ProfileChoice::Part>;
 
-// The profiles of a library and their blends, each read or blended once, while pictures still
-// need it: a 24-megapixel profile holds 290 MB, so a batch over many lenses and apertures keeps
-// only those of the pictures under way. Safe to use from every worker at once.
+// The profiles of a library, each read once while pictures still need it: a 24-megapixel
+// profile holds 290 MB, so a batch over many lenses and apertures keeps only those of the
+// pictures under way and to come soon. Safe to use from every worker at once.
 class ProfileStore {
   public:
-    ProfileStore(std::vector<QString> paths, int jobs) : paths_(std::move(paths)), jobs_(jobs) {}
+    explicit ProfileStore(std::vector<QString> paths) : paths_(std::move(paths)) {}
 
-    // The name of a combination of profiles and weights, the same for the same combination.
+    // The name of a combination of profiles and weights, the same for the same combination;
+    // a profile alone is the combination of itself with weight 1.
     static QString KeyOf(const ProfileParts& parts);
 
     // One more picture will need `parts`; call for every picture before the first Start.
     void Expect(const ProfileParts& parts);
-    // Starts reading (and blending) `parts` in the background, when it is not under way yet.
+    // Starts reading the profiles of `parts` in the background, those not read yet.
     void Start(const ProfileParts& parts);
-    // The profile of `parts`, waiting for it; raises what reading a profile or blending raised.
-    std::shared_ptr<const LensProfile> Get(const ProfileParts& parts);
-    // A picture that needed `parts` is done. Returns whether it was the last, and the profiles
-    // that no other picture needs are let go.
-    bool Done(const ProfileParts& parts);
+    // The profiles of `parts`, in their order, waiting for them; raises what reading raised.
+    std::vector<std::shared_ptr<const LensProfile>> Get(const ProfileParts& parts);
+    // A picture that needed `parts` is done. Returns the combinations (KeyOf) that no picture
+    // needs any more: `parts` after its last picture, and each profile alone once no picture's
+    // combination holds it; those profiles are let go.
+    QStringList Done(const ProfileParts& parts);
 
   private:
     using Loading = std::shared_future<std::shared_ptr<const LensProfile>>;
-    struct Combination {
-        int pictures = 0;  // that still need it
-        Loading loading;
-    };
 
     Loading ProfileLocked(int index);
-    std::shared_ptr<const LensProfile> Blend(const ProfileParts& parts,
-                                             const std::vector<Loading>& loading) const;
 
     const std::vector<QString> paths_;
-    const int jobs_;
     std::mutex mutex_;
-    std::map<QString, Combination> combinations_;
+    std::map<QString, int> pictures_;    // per combination, the pictures that still need it
     std::map<int, int> combinationsOf_;  // per profile, the combinations that still need it
     std::map<int, Loading> profiles_;
 };

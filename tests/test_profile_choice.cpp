@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/gain_steps.h"
 #include "correction/profile_blend.h"
 #include "correction/profile_choice.h"
 
@@ -110,33 +111,41 @@ TEST(ProfileChoice, ReferencesDifferOnlyBeyondRounding) {
     EXPECT_EQ(DifferingSettings(card, ShotSettings{}).size(), 6u);  // a reference without EXIF
 }
 
-// The blend's gain C / F at every place is the parts' gains blended in log space: with flats
-// 1/4 and 1 at one place (gains 4 and 1), weights 1/2 each give 2, and the centre levels blend
-// the same way.
+// Blending in log space: gains 4 and 1 at weights 1/2 give 2, as floats and as steps (within
+// one step of the blended gain's own step, equal steps staying equal, a weight of 1 giving its
+// part exactly); a gain of zero gives a finite blend, not NaN.
 TEST(ProfileBlend, BlendsGainsInLogSpace) {
     for (const std::size_t parts : {2u, 3u}) {
         SCOPED_TRACE(parts);
-        std::vector<FlatField> flats(parts, FlatField{2, 1, 3, {}});
-        std::vector<const FlatField*> pointers;
-        std::vector<std::array<double, 3>> centres;
+        std::vector<std::vector<float>> gains(parts);
+        std::vector<std::vector<std::uint16_t>> steps(parts);
+        std::vector<const float*> gainParts;
+        std::vector<const std::uint16_t*> stepParts;
         std::vector<double> weights;
         for (std::size_t p = 0; p < parts; ++p) {
-            const float dark = p == 0 ? 0.25f : 1.0f;
-            flats[p].values = {dark, dark, dark, 0.5f, 0.5f, 0.0f};  // a place the card never lit
-            pointers.push_back(&flats[p]);
-            centres.push_back({0.8, 0.8, p == 0 ? 0.2 : 0.8});
+            gains[p] = {p == 0 ? 4.0f : 1.0f, 1.5f, 0.0f, p == 0 ? 9.0f : 1.1f};
+            steps[p] = ToGainSteps(gains[p]);
+            gainParts.push_back(gains[p].data());
+            stepParts.push_back(steps[p].data());
             weights.push_back(p == 0 ? 0.5 : 0.5 / double(parts - 1));
         }
-        FlatField out{2, 1, 3, std::vector<float>(6, -1.0f)};
-        BlendFlats(pointers, weights, 0, 2, out);
-        EXPECT_NEAR(out.values[0], 0.5, 1e-6);
-        EXPECT_NEAR(out.values[3], 0.5, 1e-6);
-        EXPECT_GE(out.values[5], 0.0f);  // finite, not NaN
-        EXPECT_LT(out.values[5], 1e-4f);
-        const std::array<double, 3> centre = BlendCentres(centres, weights);
-        EXPECT_NEAR(centre[0], 0.8, 1e-12);
-        EXPECT_NEAR(centre[2], 0.4, 1e-12);
+        std::vector<float> blended(4);
+        std::vector<std::uint16_t> blendedSteps(4);
+        BlendGains(gainParts, weights, 4, blended.data());
+        BlendGainSteps(stepParts, weights, 4, blendedSteps.data());
+        EXPECT_NEAR(blended[0], 2.0f, 1e-5f);
+        EXPECT_NEAR(blended[1], 1.5f, 1e-5f);
+        EXPECT_TRUE(std::isfinite(blended[2]) && blended[2] >= 0);
+        EXPECT_EQ(blendedSteps[1], steps[0][1]);
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (i == 2) continue;
+            EXPECT_LE(std::abs(int(blendedSteps[i]) - int(GainStep(blended[i]))), 1) << i;
+        }
     }
+    const std::vector<std::uint16_t> a{0, 5000, kGainSteps - 1}, b{kGainSteps - 1, 7, 0};
+    std::vector<std::uint16_t> out(3);
+    BlendGainSteps({a.data(), b.data()}, {1.0, 0.0}, 3, out.data());
+    EXPECT_EQ(out, a);
 }
 
 }  // namespace
