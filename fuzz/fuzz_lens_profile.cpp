@@ -37,7 +37,6 @@ const std::filesystem::path& ScratchFile() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     velmora::StartPhotoLibrary("fuzz_lens_profile");
-    std::atexit([] { std::filesystem::remove(ScratchFile()); });
     return 0;
 }
 
@@ -72,5 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const velmora::Error& error) {
         if (error.kind() != velmora::ErrorKind::File) Fail("error of another kind than File");
     }
+    // libFuzzer ends without running exit handlers: the scratch file goes after each input.
+    std::filesystem::remove(ScratchFile());
     return 0;
 }
