@@ -86,6 +86,21 @@ ShotSettings ReadShotSettings(const QString& path) {
         shot.focalLength = Number(*image, kFocalLength);
         shot.fNumber = Number(*image, kFNumber);
         shot.focusDistance = Number(*image, kFocusDistance);
+        const Exiv2::ExifData& exif = image->exifData();
+        // Older cameras name the lens only in their maker notes, and some record the aperture
+        // only as an APEX value (f-number = 2^(value / 2)).
+        if (shot.lens.empty()) {
+            if (const auto lens = Exiv2::lensName(exif); lens != exif.end()) {
+                shot.lens = lens->print(&exif);
+                if (shot.lens.empty() || shot.lens.front() == '(') shot.lens.clear();  // unknown
+            }
+        }
+        if (shot.fNumber <= 0) {
+            if (const auto apex = exif.findKey(Exiv2::ExifKey("Exif.Photo.ApertureValue"));
+                apex != exif.end() && apex->count() > 0 && std::isfinite(apex->toFloat())) {
+                shot.fNumber = std::exp2(double(apex->toFloat()) / 2);
+            }
+        }
     } catch (const Exiv2::AnyError&) {
         return {};  // a format the library does not read: nothing recorded
     }
