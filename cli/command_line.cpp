@@ -15,7 +15,9 @@ const char kDescription[] =
     "  tune     measure the correction map from a reference picture and store it, or, with\n"
     "           --profile, a lens profile from references of any size and depth\n"
     "  filter   add the stored map onto pictures and save each one as a BMP file, or, with\n"
-    "           --profile, correct pictures of any size by the lens profile's gain\n"
+    "           --profile, correct pictures of any size by the lens profile's gain, or with\n"
+    "           --profiles, by the profiles of their camera, lens and aperture\n"
+    "  profiles list a folder of lens profiles, or draw one profile as a picture\n"
     "\n"
     "Run 'velmora-cli COMMAND --help' for the options of a command.";
 
@@ -37,6 +39,14 @@ const char kFilterDescription[] =
     "lens profile's flat up to its centre level, at any size and in 8 or 16 bits, and writes it\n"
     "as --format: INPUT.<suffix> beside each input, or the file or folder given. EXIF, XMP,\n"
     "IPTC and the colour profile go along into PNG, TIFF and JPEG; BMP cannot hold them.";
+
+const char kProfilesDescription[] =
+    "Lists the lens profiles of DIR: camera, lens, focal length, f-number, size, the corners'\n"
+    "falloff in EV per channel and their colour cast (red and blue against green, in EV), and\n"
+    "reports each file of DIR that is not a valid lens profile.\n"
+    "\n"
+    "With --plot PROFILE OUT.png, draws the profile instead: its falloff as a false-colour map in\n"
+    "EV with contour lines, beside the falloff of each channel from the centre to the corners.";
 
 QCommandLineOption MapOption() {
     return QCommandLineOption("map",
@@ -65,8 +75,57 @@ CommandLine Help(const QString& command, QString text) {
     return result;
 }
 
+// The options that say how the references were shot, for references without EXIF or with
+// wrong EXIF.
+struct ShotOptions {
+    QCommandLineOption make{"make", "The camera's make, as its EXIF writes it.", "TEXT"};
+    QCommandLineOption model{"model", "The camera's model, as its EXIF writes it.", "TEXT"};
+    QCommandLineOption lens{"lens", "The lens's name, as the camera's EXIF writes it.", "TEXT"};
+    QCommandLineOption focalLength{"focal-length", "The focal length in millimetres.", "MM"};
+    QCommandLineOption fNumber{"f-number", "The aperture's f-number (2.8 for f/2.8).", "N"};
+    QCommandLineOption focusDistance{"focus-distance", "The focus distance in metres.", "M"};
+    QCommandLineOption force{"force",
+                             "Take references that disagree on camera, lens, focal length, "
+                             "f-number or focus distance together (the first one's are kept)."};
+
+    QList<QCommandLineOption> all() const {
+        return {make, model, lens, focalLength, fNumber, focusDistance, force};
+    }
+};
+
+// Fills the settings given in `parser` into `shot`; the text of what is wrong, else empty.
+QString ReadShotOptions(const QCommandLineParser& parser, const ShotOptions& options,
+                        ShotSettings& shot) {
+    const std::pair<const QCommandLineOption*, std::string*> names[] = {
+        {&options.make, &shot.make}, {&options.model, &shot.model}, {&options.lens, &shot.lens}};
+    for (const auto& [option, value] : names) {
+        if (!parser.isSet(*option)) continue;
+        *value = parser.value(*option).trimmed().toStdString();
+        if (value->empty()) return "--" + option->names().front() + " needs a name.";
+    }
+    const std::pair<const QCommandLineOption*, double*> numbers[] = {
+        {&options.focalLength, &shot.focalLength},
+        {&options.fNumber, &shot.fNumber},
+        {&options.focusDistance, &shot.focusDistance}};
+    for (const auto& [option, value] : numbers) {
+        if (!parser.isSet(*option)) continue;
+        bool ok = false;
+        QString text = parser.value(*option).trimmed();
+        if (option == &options.fNumber && text.startsWith("f/", Qt::CaseInsensitive)) {
+            text = text.mid(2);
+        }
+        *value = text.toDouble(&ok);
+        if (!ok || !(*value > 0) || *value > 1e6) {
+            return "--" + option->names().front() + " needs a number above 0, not \"" +
+                   parser.value(*option) + "\".";
+        }
+    }
+    return {};
+}
+
 CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references,
-                             const QCommandLineOption& profile, const QCommandLineOption& smooth) {
+                             const QCommandLineOption& profile, const QCommandLineOption& smooth,
+                             const ShotOptions& shot) {
     CommandLine result;
     result.action = CommandLine::Action::Tune;
     result.command = "tune";
@@ -80,6 +139,10 @@ CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList
                           "--map and --preview belong to the map; --profile makes a lens "
                           "profile instead.");
     }
+    if (const QString wrong = ReadShotOptions(parser, shot, options.shot); !wrong.isEmpty()) {
+        return UsageError("tune", wrong);
+    }
+    options.force = parser.isSet(shot.force);
     options.smoothSet = parser.isSet(smooth);
     bool ok = true;
     if (options.smoothSet) options.smoothRadius = parser.value(smooth).toInt(&ok);
@@ -110,7 +173,9 @@ CommandLine ParseTune(const QStringList& arguments) {
         "map. Its --smooth defaults to the references' longer side / 300 (at least 2): 20 for "
         "6000 x 4000; 0 keeps every detail.",
         "FILE");
+    const ShotOptions shot;
     parser.addOptions({map, preview, smooth, profile});
+    parser.addOptions(shot.all());
     parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
     parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
 
@@ -118,7 +183,13 @@ CommandLine ParseTune(const QStringList& arguments) {
     if (parser.isSet("help")) return Help("tune", parser.helpText());
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.isEmpty()) return UsageError("tune", "no REFERENCE picture is given.");
-    if (parser.isSet(profile)) return ParseProfileTune(parser, positional, profile, smooth);
+    if (parser.isSet(profile)) return ParseProfileTune(parser, positional, profile, smooth, shot);
+    for (const QCommandLineOption& only : shot.all()) {
+        if (parser.isSet(only)) {
+            return UsageError("tune", "--" + only.names().front() +
+                                          " needs --profile; the map does not record the lens.");
+        }
+    }
     if (positional.size() > 1) {
         return UsageError("tune", "one REFERENCE picture is tuned at a time; also given: " +
                                       positional.mid(1).join(' '));
@@ -199,8 +270,25 @@ CommandLine ParseFilter(const QStringList& arguments) {
         "With --profile: a picture of another aspect ratio than the profile's is a centred crop "
         "of the same sensor (a 16:9 mode of a 3:2 sensor).",
         "centre");
-    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, correct, space,
-                       format, quality, crop});
+    const QCommandLineOption profiles(
+        "profiles",
+        "Correct each picture by the lens profiles of the folder DIR that match its camera and "
+        "lens (from its EXIF): the one of its focal length and f-number, or the two (for a zoom "
+        "up to four) measured around them, their gains blended in log space linearly in log2 "
+        "f-number and log focal length; outside the measured range the nearest, with a warning. "
+        "Takes every option of --profile.",
+        "DIR");
+    const QCommandLineOption fallback(
+        "fallback",
+        "With --profiles: the lens profile for pictures that none of the library serves (no EXIF, "
+        "or a camera or lens without a profile); without it they are reported and not written.",
+        "FILE");
+    const QCommandLineOption explain(
+        "explain",
+        "With --profiles: one line per picture with the profiles it took and their weights, and "
+        "a count of pictures per profile at the end.");
+    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, profiles,
+                       fallback, explain, correct, space, format, quality, crop});
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
 
@@ -261,7 +349,14 @@ CommandLine ParseFilter(const QStringList& arguments) {
                                         " inputs are given; use --output-dir.");
     }
 
-    if (!parser.isSet(profile)) {
+    if (!parser.isSet(profiles)) {
+        for (const QCommandLineOption* only : {&fallback, &explain}) {
+            if (parser.isSet(*only)) {
+                return UsageError("filter", "--" + only->names().front() + " needs --profiles.");
+            }
+        }
+    }
+    if (!parser.isSet(profile) && !parser.isSet(profiles)) {
         for (const QCommandLineOption* only : {&correct, &space, &format, &quality, &crop}) {
             if (parser.isSet(*only)) {
                 return UsageError("filter", "--" + only->names().front() +
@@ -271,13 +366,30 @@ CommandLine ParseFilter(const QStringList& arguments) {
         }
         return result;
     }
-    options.profileFile = parser.value(profile);
-    if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");
+    if (parser.isSet(profile) && parser.isSet(profiles)) {
+        return UsageError("filter",
+                          "--profile and --profiles cannot be used together; name the profile "
+                          "for pictures the library does not serve with --fallback.");
+    }
+    if (parser.isSet(profiles)) {
+        options.profilesFolder = parser.value(profiles);
+        if (options.profilesFolder.isEmpty()) {
+            return UsageError("filter", "--profiles needs a folder.");
+        }
+        options.fallbackFile = parser.value(fallback);
+        if (parser.isSet(fallback) && options.fallbackFile.isEmpty()) {
+            return UsageError("filter", "--fallback needs a file.");
+        }
+        options.explain = parser.isSet(explain);
+    } else {
+        options.profileFile = parser.value(profile);
+        if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");
+    }
     for (const QCommandLineOption* only : {&map, &mode, &strength}) {
         if (parser.isSet(*only)) {
             return UsageError("filter", "--" + only->names().front() +
-                                            " belongs to the map; --profile corrects by the lens "
-                                            "profile instead.");
+                                            " belongs to the map; a lens profile corrects in its "
+                                            "own way.");
         }
     }
     const QString correctName = parser.value(correct);
@@ -324,6 +436,49 @@ CommandLine ParseFilter(const QStringList& arguments) {
     return result;
 }
 
+CommandLine ParseProfiles(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kProfilesDescription);
+    parser.addHelpOption();
+    const QCommandLineOption plot("plot", "Draw the lens profile PROFILE into OUT.png.", "PROFILE");
+    const QCommandLineOption jobs({"j", "jobs"},
+                                  "Profiles read at once (default: one per processor core).", "N");
+    parser.addOptions({plot, jobs});
+    parser.addPositionalArgument("profiles", "List or draw lens profiles.", "profiles");
+    parser.addPositionalArgument("DIR", "The folder of lens profiles (with --plot: OUT.png).",
+                                 "DIR | --plot PROFILE OUT.png");
+    if (!parser.parse(arguments)) return UsageError("profiles", parser.errorText());
+    if (parser.isSet("help")) return Help("profiles", parser.helpText());
+    const QStringList positional = parser.positionalArguments().mid(1);
+    CommandLine result;
+    result.action = CommandLine::Action::Profiles;
+    result.command = "profiles";
+    ProfilesOptions& options = result.profiles;
+    options.jobs = QThread::idealThreadCount();
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        options.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || options.jobs < 1) {
+            return UsageError("profiles", "--jobs needs a whole number of at least 1, not \"" +
+                                              parser.value(jobs) + "\".");
+        }
+    }
+    options.jobs = std::max(options.jobs, 1);
+    if (parser.isSet(plot)) {
+        options.plotFile = parser.value(plot);
+        if (positional.size() != 1 || positional.front().isEmpty() || options.plotFile.isEmpty()) {
+            return UsageError("profiles", "--plot needs a PROFILE and one OUT.png.");
+        }
+        options.plotOutput = positional.front();
+        return result;
+    }
+    if (positional.size() != 1 || positional.front().isEmpty()) {
+        return UsageError("profiles", "give one DIR of lens profiles.");
+    }
+    options.folder = positional.front();
+    return result;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -331,7 +486,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(kDescription);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument("command", "tune or filter.", "COMMAND");
+    parser.addPositionalArgument("command", "tune, filter or profiles.", "COMMAND");
     // Everything after the command belongs to the command's own parser.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
@@ -346,7 +501,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (positional.isEmpty()) {
         if (parser.isSet(help)) return Help({}, parser.helpText());
-        return UsageError({}, "no command is given; use tune or filter.");
+        return UsageError({}, "no command is given; use tune, filter or profiles.");
     }
 
     QStringList commandArguments{arguments.value(0)};
@@ -355,7 +510,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QString command = positional.front();
     if (command == "tune") return ParseTune(commandArguments);
     if (command == "filter") return ParseFilter(commandArguments);
-    return UsageError({}, "unknown command \"" + command + "\"; use tune or filter.");
+    if (command == "profiles") return ParseProfiles(commandArguments);
+    return UsageError({}, "unknown command \"" + command + "\"; use tune, filter or profiles.");
 }
 
 }  // namespace velmora

@@ -5,6 +5,7 @@
 
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
+#include "correction/lens_profile.h"
 #include "correction/profile_gain.h"
 #include "platform/photo_file.h"
 
@@ -34,6 +35,9 @@ struct TuneOptions {
     QString profileFile;  // empty: the map
     QStringList references;
     bool smoothSet = false;
+    // Shot settings given on the command line; they replace what the references' EXIF says.
+    ShotSettings shot;
+    bool force = false;  // take references that disagree on their settings together
 };
 
 // How `filter` corrects each picture: the window's filtering in one of its modes, or the gain.
@@ -51,6 +55,11 @@ struct FilterOptions {
     QStringList inputs;
     // With a lens profile instead of the map:
     QString profileFile;  // empty: the map
+    // Or a library of lens profiles, each picture taking the one its EXIF calls for:
+    QString profilesFolder;  // empty: none
+    QString fallbackFile;    // for pictures no profile of the library serves; empty: none
+    bool explain = false;    // say per picture which profiles it took
+    bool byProfile() const { return !profileFile.isEmpty() || !profilesFolder.isEmpty(); }
     CorrectWhat correct = CorrectWhat::Both;
     GainSpace space = GainSpace::Linear;
     PhotoFormat format = PhotoFormat::Bmp;
@@ -58,23 +67,35 @@ struct FilterOptions {
     bool cropCentre = false;
 };
 
+// `profiles`: a table of a library of lens profiles, or a picture of one profile.
+struct ProfilesOptions {
+    QString folder;      // the table of this folder's profiles
+    QString plotFile;    // or the picture of this profile ...
+    QString plotOutput;  // ... written here as PNG
+    int jobs = 1;
+};
+
 struct CommandLine {
-    enum class Action { ShowHelp, ShowVersion, Tune, Filter, UsageError };
+    enum class Action { ShowHelp, ShowVersion, Tune, Filter, Profiles, UsageError };
     Action action = Action::UsageError;
     QString text;     // the help or version text, or what is wrong with the command line
     QString command;  // "tune", "filter" or empty, for pointing at the right help
     TuneOptions tune;
     FilterOptions filter;
+    ProfilesOptions profiles;
 };
 
 // Reads `arguments` (program name first):
 // `tune REFERENCE [--map FILE] [--preview OUT.bmp] [--smooth RADIUS]`,
-// `tune REFERENCE... --profile FILE [--smooth RADIUS]`,
+// `tune REFERENCE... --profile FILE [--smooth RADIUS] [--make TEXT] [--model TEXT]
+// [--lens TEXT] [--focal-length MM] [--f-number N] [--focus-distance M] [--force]`,
 // `filter [--map FILE] [--mode plain|offset|scale|gain] [--strength PERCENT]
 // [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...` or
 // `filter --profile FILE [--correct both|luminance|colour] [--space linear|code]
 // [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--output FILE | --output-dir DIR]
-// [--jobs N] [--quiet] INPUT...`, plus --help and --version.
+// [--jobs N] [--quiet] INPUT...`, the same with `--profiles DIR [--fallback FILE] [--explain]`
+// in place of `--profile FILE`, `profiles DIR` or `profiles --plot PROFILE OUT.png`, plus --help
+// and --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);
 

@@ -14,6 +14,7 @@
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
+#include "cli/library_filter_command.h"
 #include "cli/map_sidecar.h"
 #include "cli/output_plan.h"
 #include "cli/profile_filter_command.h"
@@ -58,6 +59,7 @@ QString SizeWarning(const QString& input, const PictureSize& size, const MapSide
 }  // namespace
 
 int RunFilterCommand(const FilterOptions& options) {
+    if (!options.profilesFolder.isEmpty()) return RunLibraryFilterCommand(options);
     if (!options.profileFile.isEmpty()) return RunProfileFilterCommand(options);
     const OutputPlan plan =
         PlanOutputs(options.inputs, options.outputFile, options.outputFolder, options.mapFile);

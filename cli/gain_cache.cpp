@@ -1,10 +1,12 @@
 #include "cli/gain_cache.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "cli/job_runner.h"
 #include "correction/gain_steps.h"
+#include "correction/profile_blend.h"
 
 namespace velmora {
 namespace {
@@ -24,21 +26,44 @@ FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
     return flat;
 }
 
+QString SizeKey(std::int32_t width, std::int32_t height, int channels, int bits,
+                const ToneTableCache::Entry* codeCurves) {
+    return QString("%1x%2x%3x%4/%5")
+        .arg(width)
+        .arg(height)
+        .arg(channels)
+        .arg(bits)
+        .arg(quintptr(codeCurves));
+}
+
+// In bands on every job's thread: the other jobs would only wait for these gains.
+constexpr std::size_t kBandPlaces = 1 << 16;
+
+void InBands(std::size_t places, int jobs,
+             const std::function<void(std::size_t, std::size_t)>& band) {
+    const int bands = int((places + kBandPlaces - 1) / kBandPlaces);
+    RunJobs(bands, jobs, [&](int i) {
+        const std::size_t first = std::size_t(i) * kBandPlaces;
+        band(first, std::min(kBandPlaces, places - first));
+    });
+}
+
 }  // namespace
 
-std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int32_t width,
-                                            std::int32_t height, int channels, int bits,
-                                            const ToneTableCache::Entry* codeCurves) {
-    const QString key = QString("%1x%2x%3x%4/%5")
-                            .arg(width)
-                            .arg(height)
-                            .arg(channels)
-                            .arg(bits)
-                            .arg(quintptr(codeCurves));
+void GainCache::Forget(const QString& source) {
+    const std::lock_guard lock(mutex_);
+    gains_.remove(source);
+}
+
+std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensProfile& profile,
+                                            std::int32_t width, std::int32_t height, int channels,
+                                            int bits, const ToneTableCache::Entry* codeCurves) {
+    const QString key = SizeKey(width, height, channels, bits, codeCurves);
     // One lock for the whole computation: pictures of a new size wait for its gains
     // rather than computing them again.
     const std::lock_guard lock(mutex_);
-    if (const auto found = gains_.constFind(key); found != gains_.constEnd()) return *found;
+    QHash<QString, std::shared_ptr<const Gains>>& ofSource = gains_[source];
+    if (const auto found = ofSource.constFind(key); found != ofSource.constEnd()) return *found;
     const bool sameSize = profile.flat.width == width && profile.flat.height == height;
     std::array<double, 3> centre = profile.centre;
     FlatField resampled;
@@ -55,12 +80,7 @@ std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int
     } else {
         gains->gains.resize(values);
     }
-    // In bands on every job's thread: the other jobs would only wait for these gains.
-    const std::size_t bandPlaces = 1 << 16;
-    const int bands = int((flat.places() + bandPlaces - 1) / bandPlaces);
-    RunJobs(bands, jobs_, [&](int band) {
-        const std::size_t first = std::size_t(band) * bandPlaces;
-        const std::size_t places = std::min(bandPlaces, flat.places() - first);
+    InBands(flat.places(), jobs_, [&](std::size_t first, std::size_t places) {
         const std::size_t at = first * std::size_t(channels);
         if (bits == 8) {
             ComputeGainSteps(flat, centre, what_, channels, first, places,
@@ -69,7 +89,51 @@ std::shared_ptr<const Gains> GainCache::For(const LensProfile& profile, std::int
             ComputeGains(flat, centre, what_, channels, first, places, gains->gains.data() + at);
         }
     });
-    gains_.insert(key, gains);
+    ofSource.insert(key, gains);
+    return gains;
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+std::shared_ptr<const Gains> GainCache::Blend(
+    const QString& source, const std::vector<std::shared_ptr<const Gains>>& parts,
+    const std::vector<double>& weights, std::int32_t width, std::int32_t height, int channels,
+    int bits, const ToneTableCache::Entry* codeCurves) {
+    const QString key = SizeKey(width, height, channels, bits, codeCurves);
+    const std::lock_guard lock(mutex_);
+    QHash<QString, std::shared_ptr<const Gains>>& ofSource = gains_[source];
+    if (const auto found = ofSource.constFind(key); found != ofSource.constEnd()) return *found;
+    auto gains = std::make_shared<Gains>();
+    const std::size_t places = std::size_t(width) * std::size_t(height);
+    const std::size_t perPlace = std::size_t(channels);
+    std::vector<const std::uint16_t*> steps;
+    std::vector<const float*> floats;
+    for (const auto& part : parts) {
+        steps.push_back(part->steps.data());
+        floats.push_back(part->gains.data());
+    }
+    if (bits == 8) {
+        gains->steps.resize(places * perPlace);
+    } else {
+        gains->gains.resize(places * perPlace);
+    }
+    InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
+        const std::size_t at = first * perPlace;
+        std::vector<const std::uint16_t*> stepsAt;
+        std::vector<const float*> floatsAt;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            stepsAt.push_back(steps[i] + at);
+            floatsAt.push_back(floats[i] + at);
+        }
+        if (bits == 8) {
+            BlendGainSteps(stepsAt, weights, count * perPlace, gains->steps.data() + at);
+        } else {
+            BlendGains(floatsAt, weights, count * perPlace, gains->gains.data() + at);
+        }
+    });
+    ofSource.insert(key, gains);
     return gains;
 }
 

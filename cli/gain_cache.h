@@ -30,14 +30,30 @@ class GainCache {
     // picture's curves at 16 bits.
     std::shared_ptr<const Gains> For(const LensProfile& profile, std::int32_t width,
                                      std::int32_t height, int channels, int bits,
-                                     const ToneTableCache::Entry* codeCurves);
+                                     const ToneTableCache::Entry* codeCurves) {
+        return For({}, profile, width, height, channels, bits, codeCurves);
+    }
+    // The same for one of several profiles (or blends), told apart by `source`.
+    std::shared_ptr<const Gains> For(const QString& source, const LensProfile& profile,
+                                     std::int32_t width, std::int32_t height, int channels,
+                                     int bits, const ToneTableCache::Entry* codeCurves);
+    // The gains of `parts` (from For, at this size) blended in log space with `weights`, kept as
+    // those of `source`.
+    std::shared_ptr<const Gains> Blend(const QString& source,
+                                       const std::vector<std::shared_ptr<const Gains>>& parts,
+                                       const std::vector<double>& weights, std::int32_t width,
+                                       std::int32_t height, int channels, int bits,
+                                       const ToneTableCache::Entry* codeCurves);
+    // Lets go of the gains of `source`: no picture needs them any more. Pictures that hold them
+    // keep them until they are done.
+    void Forget(const QString& source);
 
   private:
     const CorrectWhat what_;
     const FlatFit fit_;
     const int jobs_;
     std::mutex mutex_;
-    QHash<QString, std::shared_ptr<const Gains>> gains_;
+    QHash<QString, QHash<QString, std::shared_ptr<const Gains>>> gains_;  // by source, then size
 };
 
 }  // namespace velmora

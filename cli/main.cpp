@@ -1,15 +1,29 @@
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/filter_command.h"
 #include "cli/picture_memory.h"
 #include "cli/profile_tune_command.h"
+#include "cli/profiles_command.h"
 #include "cli/tune_command.h"
 
 int main(int argc, char* argv[]) {
     velmora::ReusePictureBuffers();
-    QCoreApplication application(argc, argv);
+    // Drawing a profile needs fonts, which come with the GUI's platform; it draws off screen
+    // and needs no display.
+    const bool drawing = argc > 1 && std::strcmp(argv[1], "profiles") == 0 &&
+                         std::any_of(argv + 2, argv + argc, [](const char* argument) {
+                             return std::strncmp(argument, "--plot", 6) == 0;
+                         });
+    if (drawing) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> application =
+        drawing ? std::make_unique<QGuiApplication>(argc, argv)
+                : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName("velmora-cli");
     QCoreApplication::setApplicationVersion(VELMORA_VERSION);
 
@@ -27,8 +41,11 @@ int main(int argc, char* argv[]) {
             }
             return velmora::RunTuneCommand(command.tune);
         case CommandLine::Action::Filter:
-            if (!command.filter.profileFile.isEmpty()) velmora::StartPhotoLibrary(argv[0]);
+            if (command.filter.byProfile()) velmora::StartPhotoLibrary(argv[0]);
             return velmora::RunFilterCommand(command.filter);
+        case CommandLine::Action::Profiles:
+            velmora::StartPhotoLibrary(argv[0]);
+            return velmora::RunProfilesCommand(command.profiles);
         case CommandLine::Action::UsageError:
             break;
     }

@@ -37,8 +37,8 @@ void CheckFits(const Photo& photo, const FlatField& flat, bool cropCentre) {
                     .toStdString());
 }
 
-void Correct(Photo& photo, const Gains& gains, const ToneTableCache::Entry& tables,
-             GainSpace space) {
+void ApplyGains(Photo& photo, const Gains& gains, const ToneTableCache::Entry& tables,
+                GainSpace space) {
     const std::vector<const ToneTables*> perChannel = tables.pointers();
     const std::vector<const GainLookup*> lookups = tables.lookupPointers();
     const std::size_t rowGains = std::size_t(photo.width) * std::size_t(photo.colourChannels);
@@ -57,6 +57,39 @@ void Correct(Photo& photo, const Gains& gains, const ToneTableCache::Entry& tabl
 }
 
 }  // namespace
+
+ProfileCorrector::ProfileCorrector(const FilterOptions& options)
+    : options_(options),
+      gains_(options.correct, options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect,
+             options.jobs) {}
+
+void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString& source,
+                               const std::vector<Part>& parts, ProgressReport& report) {
+    for (const Part& part : parts)
+        CheckFits(photo, part.profile->flat, options_.cropCentre);
+    const auto tables =
+        curves_.TablesFor(photo.colourProfile, photo.colourChannels, photo.bits, options_.space);
+    if (!tables->note.isEmpty() && options_.space == GainSpace::Linear) {
+        report.Warn(Native(input) + ": Warning: " + tables->note);
+    }
+    // Code values are multiplied by the ratio of the card's code values, through the picture's
+    // curve at 16 bits for a smooth inverse.
+    const auto codeCurves = options_.space == GainSpace::Code
+                                ? curves_.TablesFor(photo.colourProfile, photo.colourChannels, 16)
+                                : nullptr;
+    std::vector<std::shared_ptr<const Gains>> partGains;
+    std::vector<double> weights;
+    for (const Part& part : parts) {
+        partGains.push_back(gains_.For(part.source, *part.profile, photo.width, photo.height,
+                                       photo.colourChannels, photo.bits, codeCurves.get()));
+        weights.push_back(part.weight);
+    }
+    const auto gains = parts.size() == 1
+                           ? partGains.front()
+                           : gains_.Blend(source, partGains, weights, photo.width, photo.height,
+                                          photo.colourChannels, photo.bits, codeCurves.get());
+    ApplyGains(photo, *gains, *tables, options_.space);
+}
 
 int RunProfileFilterCommand(const FilterOptions& options) {
     const OutputPlan plan =
@@ -80,35 +113,18 @@ int RunProfileFilterCommand(const FilterOptions& options) {
             throw BatchStopped();
         }
     };
-    ToneTableCache curves;
-    GainCache gains(options.correct, options.cropCentre ? FlatFit::CropCentre : FlatFit::SameAspect,
-                    options.jobs);
-    const int status =
-        RunBatch(plan, options.jobs, options.quiet,
-                 [&](const PlannedPicture& picture, ProgressReport& report) {
-                     // Each worker hands its pixel buffer on to its next picture.
-                     thread_local std::vector<std::uint8_t> spare;
-                     Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-                     const LensProfile& profile = profileOrStop();
-                     CheckFits(photo, profile.flat, options.cropCentre);
-                     const auto tables = curves.TablesFor(photo.colourProfile, photo.colourChannels,
-                                                          photo.bits, options.space);
-                     if (!tables->note.isEmpty() && options.space == GainSpace::Linear) {
-                         report.Warn(Native(picture.input) + ": Warning: " + tables->note);
-                     }
-                     // Code values are multiplied by the ratio of the card's code values,
-                     // through the picture's curve at 16 bits for a smooth inverse.
-                     const auto codeCurves =
-                         options.space == GainSpace::Code
-                             ? curves.TablesFor(photo.colourProfile, photo.colourChannels, 16)
-                             : nullptr;
-                     const auto g = gains.For(profile, photo.width, photo.height,
-                                              photo.colourChannels, photo.bits, codeCurves.get());
-                     Correct(photo, *g, *tables, options.space);
-                     WritePhoto(photo, picture.output, options.format, options.quality,
-                                Durability::FlushLater);
-                     spare = std::move(photo.bytes);
-                 });
+    ProfileCorrector corrector(options);
+    const int status = RunBatch(
+        plan, options.jobs, options.quiet,
+        [&](const PlannedPicture& picture, ProgressReport& report) {
+            // Each worker hands its pixel buffer on to its next picture.
+            thread_local std::vector<std::uint8_t> spare;
+            Photo photo = ReadPhoto(picture.input, true, std::move(spare));
+            corrector.Correct(photo, picture.input, {}, {{{}, &profileOrStop(), 1.0}}, report);
+            WritePhoto(photo, picture.output, options.format, options.quality,
+                       Durability::FlushLater);
+            spare = std::move(photo.bytes);
+        });
     // Waited for here too, so that a batch whose pictures all failed still reports a bad profile.
     try {
         loading.get();

@@ -11,8 +11,10 @@
 #include "cli/tone_table_cache.h"
 #include "correction/error.h"
 #include "correction/lens_profile.h"
+#include "correction/profile_choice.h"
 #include "platform/lens_profile_file.h"
 #include "platform/photo_file.h"
+#include "platform/photo_metadata.h"
 
 namespace velmora {
 namespace {
@@ -60,6 +62,7 @@ void PrintSummary(const LensProfile& profile, const QString& file, const QString
                           .arg(flat.height)
                           .arg(profile.referenceBits)
                           .arg(profile.smoothRadius));
+    WriteLine(stdout, "  shot with: " + QString::fromStdString(DescribeShot(profile.shot)));
     const char* names[] = {"red", "green", "blue"};
     for (int c = 0; c < flat.channels; ++c) {
         const double centre = profile.centre[std::size_t(c)];
@@ -87,6 +90,52 @@ ReferenceStats AddPhoto(FlatField& sum, const Photo& photo, ToneTableCache& cach
 
 void Warn(const QString& text) {
     ReportProblem("Warning: " + text);
+}
+
+// The settings the references were shot with: the first one's EXIF, each setting given on the
+// command line in its place. References that disagree on a setting not given are refused
+// (empty `refusal` otherwise) unless `force` takes them together.
+struct ReferenceShot {
+    ShotSettings shot;
+    QString refusal;
+    QString forced;  // what --force let through
+};
+
+ReferenceShot ShotOfReferences(const TuneOptions& options) {
+    const ShotSettings& given = options.shot;
+    const auto withGiven = [&given](ShotSettings shot) {
+        if (!given.make.empty()) shot.make = given.make;
+        if (!given.model.empty()) shot.model = given.model;
+        if (!given.lens.empty()) shot.lens = given.lens;
+        if (given.focalLength > 0) shot.focalLength = given.focalLength;
+        if (given.fNumber > 0) shot.fNumber = given.fNumber;
+        if (given.focusDistance > 0) shot.focusDistance = given.focusDistance;
+        return shot;
+    };
+    ReferenceShot result;
+    QStringList differences;
+    for (const QString& reference : options.references) {
+        const ShotSettings shot = withGiven(ReadShotSettings(reference));
+        if (reference == options.references.front()) {
+            result.shot = shot;
+            continue;
+        }
+        const std::vector<std::string> differ = DifferingSettings(result.shot, shot);
+        if (differ.empty()) continue;
+        QStringList names;
+        for (const std::string& name : differ)
+            names << QString::fromStdString(name);
+        differences << QString("%1 (%2) differs from %3 (%4) in %5")
+                           .arg(Native(reference))
+                           .arg(QString::fromStdString(DescribeShot(shot)))
+                           .arg(Native(options.references.front()))
+                           .arg(QString::fromStdString(DescribeShot(result.shot)))
+                           .arg(names.join(", "));
+    }
+    if (!differences.isEmpty()) {
+        (options.force ? result.forced : result.refusal) = differences.join("; ");
+    }
+    return result;
 }
 
 }  // namespace
@@ -123,6 +172,19 @@ int RunProfileTuneCommand(const TuneOptions& options) {
                 mismatch + ".");
             return kSomeFailed;
         }
+        const ReferenceShot shot = ShotOfReferences(options);
+        if (!shot.refusal.isEmpty()) {
+            ReportProblem(
+                "nothing was written: the references were not shot alike: " + shot.refusal +
+                ". Give each setting of the lens on the command line, or add --force "
+                "if they belong together.");
+            return kSomeFailed;
+        }
+        if (!shot.forced.isEmpty()) {
+            Warn(shot.forced + "; taken together as --force says, with the settings of " +
+                 Native(options.references.front()) + ".");
+        }
+        profile.shot = shot.shot;
         for (const QString& reference : options.references) {
             Photo photo = ReadPhoto(reference);
             if (sum.values.empty()) {

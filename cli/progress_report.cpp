@@ -46,6 +46,14 @@ void ProgressReport::Warn(const QString& message) {
     Redraw(true);
 }
 
+void ProgressReport::Note(const QString& message) {
+    std::lock_guard lock(mutex_);
+    ClearLiveLine();
+    WriteLine(stdout, message);
+    std::fflush(stdout);
+    Redraw(true);
+}
+
 void ProgressReport::Finish() {
     std::lock_guard lock(mutex_);
     ClearLiveLine();

@@ -19,6 +19,8 @@ class ProgressReport {
     void Failed(const QString& message);
     // A line of its own above the live line, always written; counts nothing.
     void Warn(const QString& message);
+    // A line of its own on standard output (what the user asked to be told), above the live line.
+    void Note(const QString& message);
     // Ends the live line and writes the final line.
     void Finish();
     // Ends the live line without a final line, for a batch stopped as a whole.

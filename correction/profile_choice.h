@@ -25,3 +25,16 @@ struct ProfileChoice {
 ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSettings>& library);
 
 }  // namespace velmora
+
+namespace velmora {
+
+// The settings on which two shots differ ("lens", "f-number", ...), by the same measure of
+// sameness the choice uses; a setting one of them does not record differs from a recorded one.
+std::vector<std::string> DifferingSettings(const ShotSettings& a, const ShotSettings& b);
+
+// "Canon EOS R5, RF24-105mm F4 L IS USM, 50 mm, f/5.6, 2 m": what is known of the shot.
+std::string DescribeShot(const ShotSettings& shot);
+std::string FNumberText(double fNumber);    // "f/2.8"
+std::string FocalText(double millimetres);  // "50 mm"
+
+}  // namespace velmora

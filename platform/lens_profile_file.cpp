@@ -51,16 +51,90 @@ QJsonObject Describe(const LensProfile& profile) {
     QJsonArray references;
     for (const std::string& name : profile.references)
         references.append(QString::fromStdString(name));
-    return QJsonObject{{"format", kFormatName},
-                       {"version", kVersion},
-                       {"width", profile.flat.width},
-                       {"height", profile.flat.height},
-                       {"channels", profile.flat.channels},
-                       {"values", "linear"},
-                       {"centre", centre},
-                       {"referenceBits", profile.referenceBits},
-                       {"smooth", profile.smoothRadius},
-                       {"references", references}};
+    QJsonObject description{{"format", kFormatName},
+                            {"version", kVersion},
+                            {"width", profile.flat.width},
+                            {"height", profile.flat.height},
+                            {"channels", profile.flat.channels},
+                            {"values", "linear"},
+                            {"centre", centre},
+                            {"referenceBits", profile.referenceBits},
+                            {"smooth", profile.smoothRadius},
+                            {"references", references}};
+    // Only what the references recorded: a missing key is an unknown setting.
+    const ShotSettings& shot = profile.shot;
+    QJsonObject settings;
+    const auto text = [&](const char* key, const std::string& value) {
+        if (!value.empty()) settings[key] = QString::fromStdString(value);
+    };
+    const auto number = [&](const char* key, double value) {
+        if (value > 0) settings[key] = value;
+    };
+    text("make", shot.make);
+    text("model", shot.model);
+    text("lens", shot.lens);
+    number("focalLength", shot.focalLength);
+    number("fNumber", shot.fNumber);
+    number("focusDistance", shot.focusDistance);
+    description["shot"] = settings;
+    return description;
+}
+
+ShotSettings ShotFrom(const QJsonObject& settings) {
+    ShotSettings shot;
+    shot.make = settings.value("make").toString().toStdString();
+    shot.model = settings.value("model").toString().toStdString();
+    shot.lens = settings.value("lens").toString().toStdString();
+    shot.focalLength = std::max(0.0, settings.value("focalLength").toDouble());
+    shot.fNumber = std::max(0.0, settings.value("fNumber").toDouble());
+    shot.focusDistance = std::max(0.0, settings.value("focusDistance").toDouble());
+    return shot;
+}
+
+// The description of `image`, checked to be a lens profile of this version whose pixels match
+// it; what the description tells is filled into `profile` (all but the flat's values).
+QJsonObject ReadDescription(const vips::VImage& image, const QString& path, LensProfile& profile) {
+    if (image.get_typeof(VIPS_META_IMAGEDESCRIPTION) == 0) {
+        Fail(path, "is a TIFF picture but not a lens profile (it has no description).");
+    }
+    const QJsonObject description =
+        QJsonDocument::fromJson(image.get_string(VIPS_META_IMAGEDESCRIPTION)).object();
+    if (description.value("format").toString() != kFormatName) {
+        Fail(path, "is a TIFF picture but not a lens profile.");
+    }
+    const int version = description.value("version").toInt();
+    if (version != kVersion) {
+        Fail(path, QString("is a lens profile of version %1; this program reads version %2. "
+                           "Measure it again with velmora-cli tune --profile.")
+                       .arg(version)
+                       .arg(kVersion));
+    }
+    if (std::int64_t(image.width()) * image.height() > kLargestPhotoPixels) {
+        Fail(path, "is damaged: it claims more pixels than a picture may have.");
+    }
+    const int channels = description.value("channels").toInt();
+    if (image.width() != description.value("width").toInt() ||
+        image.height() != description.value("height").toInt() || image.bands() != channels ||
+        (channels != 1 && channels != 3) || image.format() != VIPS_FORMAT_USHORT) {
+        Fail(path, "is damaged: its pixels do not match its description.");
+    }
+    profile.flat.width = image.width();
+    profile.flat.height = image.height();
+    profile.flat.channels = channels;
+    const QJsonArray centre = description.value("centre").toArray();
+    for (int c = 0; c < 3; ++c)
+        profile.centre[std::size_t(c)] = centre.at(channels == 1 ? 0 : c).toDouble();
+    profile.referenceBits = description.value("referenceBits").toInt();
+    profile.smoothRadius = description.value("smooth").toInt();
+    for (const QJsonValue& name : description.value("references").toArray())
+        profile.references.push_back(name.toString().toStdString());
+    profile.shot = ShotFrom(description.value("shot").toObject());
+    return description;
+}
+
+[[noreturn]] void FailUnreadable(const QString& path, const QFile& file) {
+    Fail(path, QFileInfo::exists(path) ? "cannot be opened: " + file.errorString() + "."
+                                       : "does not exist.");
 }
 
 }  // namespace
@@ -103,10 +177,7 @@ void SaveLensProfile(const LensProfile& profile, const QString& path) {
 
 LensProfile LoadLensProfile(const QString& path) {
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        Fail(path, QFileInfo::exists(path) ? "cannot be opened: " + file.errorString() + "."
-                                           : "does not exist.");
-    }
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) FailUnreadable(path, file);
     const QByteArray bytes = file.readAll();
     if (!bytes.startsWith("II*") && !bytes.startsWith("MM\0*")) {
         Fail(path, "is not a lens profile (not a TIFF file).");
@@ -122,34 +193,8 @@ LensProfile LoadLensProfile(const QString& path) {
             vips::VImage::option()
                 ->set("access", VIPS_ACCESS_SEQUENTIAL)
                 ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
-        if (image.get_typeof(VIPS_META_IMAGEDESCRIPTION) == 0) {
-            Fail(path, "is a TIFF picture but not a lens profile (it has no description).");
-        }
-        description =
-            QJsonDocument::fromJson(image.get_string(VIPS_META_IMAGEDESCRIPTION)).object();
-        if (description.value("format").toString() != kFormatName) {
-            Fail(path, "is a TIFF picture but not a lens profile.");
-        }
-        const int version = description.value("version").toInt();
-        if (version != kVersion) {
-            Fail(path, QString("is a lens profile of version %1; this program reads version %2. "
-                               "Measure it again with velmora-cli tune --profile.")
-                           .arg(version)
-                           .arg(kVersion));
-        }
-        if (std::int64_t(image.width()) * image.height() > kLargestPhotoPixels) {
-            Fail(path, "is damaged: it claims more pixels than a picture may have.");
-        }
-        const int channels = description.value("channels").toInt();
-        if (image.width() != description.value("width").toInt() ||
-            image.height() != description.value("height").toInt() || image.bands() != channels ||
-            (channels != 1 && channels != 3) || image.format() != VIPS_FORMAT_USHORT) {
-            Fail(path, "is damaged: its pixels do not match its description.");
-        }
-        // A strip at a time, straight into the flat, the checksum going along.
-        profile.flat.width = image.width();
-        profile.flat.height = image.height();
-        profile.flat.channels = channels;
+        description = ReadDescription(image, path, profile);
+        const int channels = profile.flat.channels;
         profile.flat.values.resize(profile.flat.places() * std::size_t(channels));
         const std::string stored = description.take("crc32").toString().toStdString();
         uLong crc = DescriptionCrc(description);
@@ -167,13 +212,26 @@ LensProfile LoadLensProfile(const QString& path) {
     } catch (const vips::VError& error) {
         Fail(path, "is damaged or cut short (" + QString::fromUtf8(error.what()).trimmed() + ").");
     }
-    const QJsonArray centre = description.value("centre").toArray();
-    for (int c = 0; c < 3; ++c)
-        profile.centre[std::size_t(c)] = centre.at(profile.flat.channels == 1 ? 0 : c).toDouble();
-    profile.referenceBits = description.value("referenceBits").toInt();
-    profile.smoothRadius = description.value("smooth").toInt();
-    for (const QJsonValue& name : description.value("references").toArray())
-        profile.references.push_back(name.toString().toStdString());
+    return profile;
+}
+
+LensProfile ReadLensProfileHeader(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) FailUnreadable(path, file);
+    const QByteArray head = file.read(4);
+    if (!head.startsWith("II*") && !head.startsWith("MM\0*")) {
+        Fail(path, "is not a lens profile (not a TIFF file).");
+    }
+    LensProfile profile;
+    try {
+        // Opening reads the header alone; the pixels stay on disk.
+        const vips::VImage image = vips::VImage::new_from_file(
+            QFile::encodeName(path).constData(),
+            vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        ReadDescription(image, path, profile);
+    } catch (const vips::VError& error) {
+        Fail(path, "is damaged or cut short (" + QString::fromUtf8(error.what()).trimmed() + ").");
+    }
     return profile;
 }
 

@@ -10,8 +10,9 @@ namespace velmora {
 // (0..65535 for 0..1), so that any viewer shows it, and whose image description is a JSON object
 // that records what made it: {"format": "velmora lens profile", "version": 1, "width", "height",
 // "channels", "values": "linear", "centre": [...], "referenceBits", "smooth", "references":
-// [...], "crc32"}. The checksum covers the description without it (compact, keys sorted) and the
-// stored samples.
+// [...], "shot": {"make", "model", "lens", "focalLength", "fNumber", "focusDistance"} (only
+// those known), "crc32"}. The checksum covers the description without it (compact, keys sorted) and
+// the stored samples.
 //
 // Written atomically; raises ErrorKind::File naming the file when it cannot be.
 void SaveLensProfile(const LensProfile& profile, const QString& path);
@@ -19,5 +20,10 @@ void SaveLensProfile(const LensProfile& profile, const QString& path);
 // Raises ErrorKind::File naming the file and what is wrong: it cannot be read, is not a TIFF,
 // is cut short, is not a lens profile, is of another version, or does not match its checksum.
 LensProfile LoadLensProfile(const QString& path);
+
+// What the profile's description tells, without reading its pixels or checking its checksum (the
+// flat's values stay empty): enough to choose among a library of profiles. Raises as
+// LoadLensProfile does for a file that is not a lens profile of this version.
+LensProfile ReadLensProfileHeader(const QString& path);
 
 }  // namespace velmora

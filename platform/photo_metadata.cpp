@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 
 // exiv2 0.27's headers still use std::auto_ptr.
 #pragma GCC diagnostic push
@@ -19,6 +22,74 @@ namespace velmora {
 void StartMetadataLibrary() {
     Exiv2::XmpParser::initialize();
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+}
+
+namespace {
+
+// Where cameras and editors write each setting, the most common first.
+const char* const kMake[] = {"Exif.Image.Make", "Xmp.tiff.Make"};
+const char* const kModel[] = {"Exif.Image.Model", "Xmp.tiff.Model"};
+const char* const kLens[] = {"Exif.Photo.LensModel", "Exif.Image.LensModel", "Xmp.exifEX.LensModel",
+                             "Xmp.aux.Lens"};
+const char* const kFocalLength[] = {"Exif.Photo.FocalLength", "Exif.Image.FocalLength",
+                                    "Xmp.exif.FocalLength"};
+const char* const kFNumber[] = {"Exif.Photo.FNumber", "Exif.Image.FNumber", "Xmp.exif.FNumber"};
+const char* const kFocusDistance[] = {"Exif.Photo.SubjectDistance", "Exif.Image.SubjectDistance",
+                                      "Xmp.exif.SubjectDistance"};
+
+const Exiv2::Value* Find(const Exiv2::Image& image, const std::string& key) {
+    if (key.rfind("Xmp.", 0) == 0) {
+        const auto found = image.xmpData().findKey(Exiv2::XmpKey(key));
+        return found == image.xmpData().end() ? nullptr : &found->value();
+    }
+    const auto found = image.exifData().findKey(Exiv2::ExifKey(key));
+    return found == image.exifData().end() ? nullptr : &found->value();
+}
+
+template <std::size_t N>
+std::string Text(const Exiv2::Image& image, const char* const (&keys)[N]) {
+    for (const char* key : keys) {
+        if (const Exiv2::Value* value = Find(image, key)) {
+            std::string text = value->toString();
+            // EXIF strings are padded with NULs and spaces to a fixed length.
+            text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
+            while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+                text.pop_back();
+            if (!text.empty()) return text;
+        }
+    }
+    return {};
+}
+
+template <std::size_t N>
+double Number(const Exiv2::Image& image, const char* const (&keys)[N]) {
+    for (const char* key : keys) {
+        if (const Exiv2::Value* value = Find(image, key); value != nullptr && value->count() > 0) {
+            const double number = double(value->toFloat());
+            if (std::isfinite(number) && number > 0) return number;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+ShotSettings ReadShotSettings(const QString& path) {
+    ShotSettings shot;
+    try {
+        Exiv2::Image::AutoPtr image =
+            Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
+        image->readMetadata();
+        shot.make = Text(*image, kMake);
+        shot.model = Text(*image, kModel);
+        shot.lens = Text(*image, kLens);
+        shot.focalLength = Number(*image, kFocalLength);
+        shot.fNumber = Number(*image, kFNumber);
+        shot.focusDistance = Number(*image, kFocusDistance);
+    } catch (const Exiv2::AnyError&) {
+        return {};  // a format the library does not read: nothing recorded
+    }
+    return shot;
 }
 
 void CarryMetadata(const QString& input, std::vector<std::uint8_t>& encoded,

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "correction/lens_profile.h"
+
+namespace velmora {
+
+// One profile of a library: its file and what its description tells (the flat's values are
+// read only when a picture needs them).
+struct LibraryProfile {
+    QString path;
+    LensProfile header;
+};
+
+// The lens profiles of a folder, sorted by file name.
+struct ProfileLibrary {
+    QString folder;
+    std::vector<LibraryProfile> profiles;
+    QStringList problems;  // one line per file of the folder that is not a lens profile
+
+    std::vector<ShotSettings> shots() const;
+};
+
+// Reads the description of every file in `folder` (not its subfolders; hidden files and
+// temporary files of unfinished saves left out). Raises ErrorKind::File naming the folder when
+// it cannot be listed.
+ProfileLibrary ScanProfileLibrary(const QString& folder);
+
+}  // namespace velmora
