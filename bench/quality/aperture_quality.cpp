@@ -10,14 +10,15 @@
 // centre and corner is summed up over all of them. Then N hard cases, lenses whose corners change
 // by 0.25 EV or more between the two neighbours, go through the real velmora-cli at 3000 x 2000
 // (falloff is smooth, so a smaller picture loses nothing): grey cards with noise are shot at the
-// neighbours' apertures and tuned into profiles that record the shot settings; a mosaic of
-// photographs darkened at the middle aperture is saved as JPEG with its EXIF and corrected by
-// the nearest profile (--profile) and from a library holding only the two neighbours
-// (--profiles, which has to blend). The residual falloff in the corners and along the diagonals
-// is measured against the undarkened photograph; the goal is a blend whose median and 90th
-// percentile corner errors are at most half the nearest rule's. Last, where three or more
-// measured apertures surround the picture's, a monotone cubic (Fritsch-Carlson) through all of
-// them is computed here from the profiles' TIFFs and compared with the blend.
+// neighbours' apertures (and at the middle one and the next ones out, for comparison) and tuned
+// into profiles that record the shot settings; a mosaic of photographs darkened at the middle
+// aperture is saved as JPEG with its EXIF and corrected by the nearest profile (--profile) and
+// from a library holding only the two neighbours (--profiles, which has to blend). The residual
+// falloff in the corners and along the diagonals is measured against the undarkened photograph;
+// the goal is a blend whose median and 90th percentile corner errors are at most half the
+// nearest rule's. Last, where three or more measured apertures surround the picture's, a
+// monotone cubic (Fritsch-Carlson) through them is computed here from the profiles' TIFFs and
+// compared with the blend.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -211,13 +212,21 @@ Spread SpreadOf(const std::vector<double>& values) {
 // --- the model alone: every interior aperture of lensfun's data ------------------------------
 
 struct ModelMiss {
-    double nearest = 0, blend = 0, cubic = 0;  // worst |EV| between centre and corner
+    double nearest = 0, blend = 0, cubic = 0;  // worst |EV| over the places
     bool hasCubic = false;
 };
 
-// How far each rule misses aperture `mid` of `group` at the worst of the places from centre to
-// corner. The cubic runs through every other aperture and needs three of them.
-ModelMiss ModelMisses(const Group& group, std::size_t mid) {
+// r^2 of `count` + 1 places evenly spaced from the centre to the corner.
+std::vector<double> CentreToCorner(int count) {
+    std::vector<double> r2s;
+    for (int p = 0; p <= count; ++p)
+        r2s.push_back(double(p * p) / (double(count) * count));
+    return r2s;
+}
+
+// How far each rule misses aperture `mid` of `group` at the worst of the places `r2s`. The
+// cubic runs through every other aperture and needs three of them.
+ModelMiss ModelMisses(const Group& group, std::size_t mid, const std::vector<double>& r2s) {
     const std::vector<Aperture>& a = group.apertures;
     const Aperture& lower = a[mid - 1];
     const Aperture& upper = a[mid + 1];
@@ -229,8 +238,7 @@ ModelMiss ModelMisses(const Group& group, std::size_t mid) {
     std::vector<double> xs, ys;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (i != mid) xs.push_back(Stops(a[i].fNumber));
-    for (int p = 0; p <= kModelPlaces; ++p) {
-        const double r2 = double(p * p) / (kModelPlaces * kModelPlaces);
+    for (const double r2 : r2s) {
         const double truth = FalloffEv(a[mid].lens, r2);
         miss.nearest = std::max(miss.nearest, std::abs(FalloffEv(nearest.lens, r2) - truth));
         const double blend = w * FalloffEv(lower.lens, r2) + (1 - w) * FalloffEv(upper.lens, r2);
@@ -245,38 +253,51 @@ ModelMiss ModelMisses(const Group& group, std::size_t mid) {
     return miss;
 }
 
-void ReportModel(const std::vector<Group>& groups) {
+// The misses' median and 90th percentile per rule, the cubic's beside the blend's on the
+// same predictions.
+struct MissTable {
     std::vector<double> nearest, blend, blendWithCubic, cubic;
+
+    void Add(const ModelMiss& miss) {
+        nearest.push_back(miss.nearest);
+        blend.push_back(miss.blend);
+        if (!miss.hasCubic) return;
+        blendWithCubic.push_back(miss.blend);
+        cubic.push_back(miss.cubic);
+    }
+    void Print() const {
+        const auto line = [](const char* label, const std::vector<double>& values) {
+            const Spread s = SpreadOf(values);
+            std::printf("  %-44s %7.3f %9.3f\n", label, s.median, s.p90);
+        };
+        std::printf("  %-44s %7s %9s\n", "rule", "median", "90th pct");
+        line("nearest neighbour (log2 f-number)", nearest);
+        line("blend of both neighbours (log2 f-number)", blend);
+        std::printf("  where three or more other apertures surround it (%zu of them):\n",
+                    cubic.size());
+        line("  blend of both neighbours", blendWithCubic);
+        line("  monotone cubic through all of them", cubic);
+    }
+};
+
+void ReportModel(const std::vector<Group>& groups) {
+    MissTable table;
     std::map<std::string, int> lenses;
     std::size_t focalLengths = 0;
+    const std::vector<double> places = CentreToCorner(kModelPlaces);
     for (const Group& group : groups) {
         if (!LightEverywhere(group)) continue;
         ++lenses[group.maker + " " + group.model];
         ++focalLengths;
-        for (std::size_t mid = 1; mid + 1 < group.apertures.size(); ++mid) {
-            const ModelMiss miss = ModelMisses(group, mid);
-            nearest.push_back(miss.nearest);
-            blend.push_back(miss.blend);
-            if (!miss.hasCubic) continue;
-            blendWithCubic.push_back(miss.blend);
-            cubic.push_back(miss.cubic);
-        }
+        for (std::size_t mid = 1; mid + 1 < group.apertures.size(); ++mid)
+            table.Add(ModelMisses(group, mid, places));
     }
-    const auto line = [](const char* label, const std::vector<double>& values) {
-        const Spread s = SpreadOf(values);
-        std::printf("  %-44s %7.3f %9.3f\n", label, s.median, s.p90);
-    };
     std::printf(
         "From lensfun's model alone: %zu measured apertures of %zu lenses (%zu focal lengths) "
         "with a measured neighbour on each side,\neach predicted from its neighbours; the miss is "
         "the worst |EV| of %d places from centre to corner.\n",
-        nearest.size(), lenses.size(), focalLengths, kModelPlaces + 1);
-    std::printf("  %-44s %7s %9s\n", "rule", "median", "90th pct");
-    line("nearest neighbour (log2 f-number)", nearest);
-    line("blend of both neighbours (log2 f-number)", blend);
-    std::printf("  where three or more other apertures surround it (%zu of them):\n", cubic.size());
-    line("  blend of both neighbours", blendWithCubic);
-    line("  monotone cubic through all of them", cubic);
+        table.nearest.size(), lenses.size(), focalLengths, kModelPlaces + 1);
+    table.Print();
 }
 
 // --- the hard cases --------------------------------------------------------------------------
@@ -307,8 +328,8 @@ bool Apart(const Group& group, std::size_t mid) {
 }
 
 // Per lens, its triple whose corners change most, if by kHardEv or more, among the apertures
-// that darken plausibly; then `count` of them spread evenly over the range of changes.
-std::vector<Case> HardCases(const std::vector<Group>& groups, int count, std::size_t* found) {
+// that darken plausibly; sorted by that change.
+std::vector<Case> HardCases(const std::vector<Group>& groups) {
     std::map<std::string, Case> strongest;
     for (const Group& group : groups) {
         for (std::size_t mid = 1; mid + 1 < group.apertures.size(); ++mid) {
@@ -333,7 +354,11 @@ std::vector<Case> HardCases(const std::vector<Group>& groups, int count, std::si
         return a.change < b.change ||
                (a.change == b.change && LensName(*a.group) < LensName(*b.group));
     });
-    *found = all.size();
+    return all;
+}
+
+// `count` cases spread evenly over the range of changes.
+std::vector<Case> SpreadCases(const std::vector<Case>& all, int count) {
     std::vector<Case> chosen;
     const int n = std::min<int>(count, int(all.size()));
     for (int i = 0; i < n; ++i) {
@@ -342,6 +367,20 @@ std::vector<Case> HardCases(const std::vector<Group>& groups, int count, std::si
         chosen.push_back(all[at]);
     }
     return chosen;
+}
+
+// What lensfun's model says of every hard case, in the very corner: the population that the
+// cases run through velmora-cli are drawn from.
+void ReportHardModel(const std::vector<Case>& all) {
+    MissTable table;
+    for (const Case& c : all)
+        table.Add(ModelMisses(*c.group, c.mid, {1.0}));
+    std::printf(
+        "\nHard cases: %zu lenses change their corners by %.2f EV or more between the two "
+        "neighbours of a measured aperture (each lens's largest change).\nFrom lensfun's model, "
+        "the miss in the very corner over all of them:\n",
+        all.size(), kHardEv);
+    table.Print();
 }
 
 // --- places: windows along the diagonals -----------------------------------------------------
@@ -612,12 +651,41 @@ struct CaseResult {
     Residual darkened, nearest, blend, measured;  // pictures through velmora-cli
     Residual sampledNearest, sampledBlend, sampledCubic, sampledMeasured;  // from the TIFFs
     bool hasCubic = false;
-    QString explain;
+    QString explain;                 // velmora-cli's line for the picture
+    bool blendedNeighbours = false;  // whether that line names both neighbours' profiles
     Commands commands;
 };
 
 QString ProfileName(const Aperture& aperture) {
     return QString("f%1.tif").arg(QString::fromStdString(aperture.text));
+}
+
+std::size_t Nearest(const Case& c) {
+    const std::vector<Aperture>& a = c.group->apertures;
+    return NearestIsLower(a[c.mid - 1].fNumber, a[c.mid].fNumber, a[c.mid + 1].fNumber) ? c.mid - 1
+                                                                                        : c.mid + 1;
+}
+
+// Cards at every shot aperture tuned into profiles: the two neighbours into `library`, the
+// others beside it. Returns each profile's windows.
+std::map<std::size_t, ProfileSample> TuneProfiles(const Case& c, int number, const QString& folder,
+                                                  const QString& library, const QString& others,
+                                                  const Places& places, const QString& cli,
+                                                  Commands& commands) {
+    const std::vector<Aperture>& a = c.group->apertures;
+    std::map<std::size_t, ProfileSample> samples;
+    for (std::size_t i : ShotApertures(c)) {
+        const QString card = QDir(folder).filePath(QString("card-f%1.jpg").arg(a[i].text.c_str()));
+        WriteJpeg(ShootCard(kWidth, kHeight, kCardLevel, kCardNoise, a[i].lens,
+                            std::uint32_t(1000 * number + int(i))),
+                  card.toStdString(), 95);
+        const bool neighbour = i + 1 == c.mid || i == c.mid + 1;
+        const QString profile = QDir(neighbour ? library : others).filePath(ProfileName(a[i]));
+        commands.Run(cli,
+                     QStringList{"tune", card, "--profile", profile} + ShotOptions(*c.group, a[i]));
+        samples[i] = SampleProfile(profile, a[i].fNumber, places);
+    }
+    return samples;
 }
 
 Rgb8 Corrected(Commands& commands, const QString& cli, const QStringList& how, const QString& photo,
@@ -629,69 +697,72 @@ Rgb8 Corrected(Commands& commands, const QString& cli, const QStringList& how, c
     return ReadRgb8(QDir(out).filePath(QFileInfo(photo).fileName() + ".png").toStdString());
 }
 
-CaseResult RunCase(const Case& c, int number, const std::vector<std::string>& photos,
-                   const Places& places, const QString& work, const QString& cli) {
-    const Group& group = *c.group;
-    const std::vector<Aperture>& a = group.apertures;
-    const QString folder = Folder(work, QString("case%1").arg(number));
-    const QString library = Folder(folder, "library");  // the two neighbours only
-    const QString others = Folder(folder, "others");
-    CaseResult result;
-    result.commands.work = work;
+// The photograph corrected by the nearest profile, by the library of the two neighbours and by
+// the profile measured at its own aperture, each measured against the original.
+void CorrectPhoto(const Case& c, const QString& photo, const Rgb8& original, const QString& folder,
+                  const QString& library, const QString& others, const Places& places,
+                  const QString& cli, CaseResult& result) {
+    const std::vector<Aperture>& a = c.group->apertures;
+    Commands& commands = result.commands;
+    const QString nearest = QDir(library).filePath(ProfileName(a[Nearest(c)]));
+    result.nearest = MeasurePicture(Corrected(commands, cli, {"--quiet", "--profile", nearest},
+                                              photo, QDir(folder).filePath("out-nearest")),
+                                    original, places);
+    QString explained;
+    result.blend = MeasurePicture(Corrected(commands, cli, {"--profiles", library, "--explain"},
+                                            photo, QDir(folder).filePath("out-blend"), &explained),
+                                  original, places);
+    result.explain = explained.section('\n', 0, 0).replace(commands.work, "$WORK");
+    result.blendedNeighbours = result.explain.contains(ProfileName(a[c.mid - 1])) &&
+                               result.explain.contains(ProfileName(a[c.mid + 1]));
+    const QString own = QDir(others).filePath(ProfileName(a[c.mid]));
+    result.measured = MeasurePicture(Corrected(commands, cli, {"--quiet", "--profile", own}, photo,
+                                               QDir(folder).filePath("out-measured")),
+                                     original, places);
+}
 
-    std::map<std::size_t, ProfileSample> samples;
-    for (std::size_t i : ShotApertures(c)) {
-        const QString card = QDir(folder).filePath(QString("card-f%1.jpg").arg(a[i].text.c_str()));
-        WriteJpeg(ShootCard(kWidth, kHeight, kCardLevel, kCardNoise, a[i].lens,
-                            std::uint32_t(1000 * number + int(i))),
-                  card.toStdString(), 95);
-        const bool neighbour = i + 1 == c.mid || i == c.mid + 1;
-        const QString profile = QDir(neighbour ? library : others).filePath(ProfileName(a[i]));
-        result.commands.Run(
-            cli, QStringList{"tune", card, "--profile", profile} + ShotOptions(group, a[i]));
-        samples[i] = SampleProfile(profile, a[i].fNumber, places);
-    }
-
-    const Rgb8 original = Mosaic(photos, number, kWidth, kHeight);
-    const QString photo = QDir(folder).filePath("photo.jpg");
-    {
-        Rgb8 dark;
-        ShootPhoto(original, a[c.mid].lens, &dark, nullptr, nullptr, nullptr);
-        WriteJpeg(dark, photo.toStdString(), 95);
-    }
-    WriteExif(result.commands, photo, group, a[c.mid]);
-    result.darkened = MeasurePicture(ReadRgb8(photo.toStdString()), original, places);
-
-    const std::size_t lower = c.mid - 1, upper = c.mid + 1;
-    const std::size_t nearest =
-        NearestIsLower(a[lower].fNumber, a[c.mid].fNumber, a[upper].fNumber) ? lower : upper;
-    const QString nearestProfile = QDir(library).filePath(ProfileName(a[nearest]));
-    result.nearest =
-        MeasurePicture(Corrected(result.commands, cli, {"--quiet", "--profile", nearestProfile},
-                                 photo, QDir(folder).filePath("out-nearest")),
-                       original, places);
-    result.blend =
-        MeasurePicture(Corrected(result.commands, cli, {"--profiles", library, "--explain"}, photo,
-                                 QDir(folder).filePath("out-blend"), &result.explain),
-                       original, places);
-    result.measured = MeasurePicture(
-        Corrected(result.commands, cli,
-                  {"--quiet", "--profile", QDir(others).filePath(ProfileName(a[c.mid]))}, photo,
-                  QDir(folder).filePath("out-measured")),
-        original, places);
-
+// What each rule's gains, from the profiles' windows, leave of lensfun's falloff at the middle
+// aperture on an even grey.
+void PredictFromProfiles(const Case& c, const std::map<std::size_t, ProfileSample>& samples,
+                         const Places& places, CaseResult& result) {
+    const std::vector<Aperture>& a = c.group->apertures;
+    const ProfileSample& lower = samples.at(c.mid - 1);
+    const ProfileSample& upper = samples.at(c.mid + 1);
     const auto truth = WindowFalloff(a[c.mid].lens, places);
-    const double w = LowerWeight(a[lower].fNumber, a[c.mid].fNumber, a[upper].fNumber);
-    result.sampledNearest = PredictResidual(samples[nearest].logGain, truth);
-    result.sampledBlend =
-        PredictResidual(Weighted({&samples[lower], &samples[upper]}, {w, 1 - w}), truth);
-    result.sampledMeasured = PredictResidual(samples[c.mid].logGain, truth);
+    const double w = LowerWeight(lower.fNumber, a[c.mid].fNumber, upper.fNumber);
+    result.sampledNearest = PredictResidual(samples.at(Nearest(c)).logGain, truth);
+    result.sampledBlend = PredictResidual(Weighted({&lower, &upper}, {w, 1 - w}), truth);
+    result.sampledMeasured = PredictResidual(samples.at(c.mid).logGain, truth);
     std::vector<const ProfileSample*> nodes;
     for (const auto& [i, sample] : samples)
         if (i != c.mid) nodes.push_back(&sample);
     result.hasCubic = nodes.size() >= 3;
     if (result.hasCubic)
         result.sampledCubic = PredictResidual(Cubic(nodes, a[c.mid].fNumber), truth);
+}
+
+CaseResult RunCase(const Case& c, int number, const std::vector<std::string>& photos,
+                   const Places& places, const QString& work, const QString& cli) {
+    const QString folder = Folder(work, QString("case%1").arg(number));
+    const QString library = Folder(folder, "library");  // the two neighbours only
+    const QString others = Folder(folder, "others");
+    CaseResult result;
+    result.commands.work = work;
+    const auto samples =
+        TuneProfiles(c, number, folder, library, others, places, cli, result.commands);
+
+    const Aperture& middle = c.group->apertures[c.mid];
+    const Rgb8 original = Mosaic(photos, number, kWidth, kHeight);
+    const QString photo = QDir(folder).filePath("photo.jpg");
+    {
+        Rgb8 dark;
+        ShootPhoto(original, middle.lens, &dark, nullptr, nullptr, nullptr);
+        WriteJpeg(dark, photo.toStdString(), 95);
+    }
+    WriteExif(result.commands, photo, *c.group, middle);
+    result.darkened = MeasurePicture(ReadRgb8(photo.toStdString()), original, places);
+    CorrectPhoto(c, photo, original, folder, library, others, places, cli, result);
+    PredictFromProfiles(c, samples, places, result);
     return result;
 }
 
@@ -713,7 +784,6 @@ void PrintCase(const Case& c, int number, const CaseResult& r) {
     const std::vector<Aperture>& a = g.apertures;
     const std::size_t lower = c.mid - 1, upper = c.mid + 1;
     const double w = LowerWeight(a[lower].fNumber, a[c.mid].fNumber, a[upper].fNumber);
-    const bool lowerNearest = NearestIsLower(a[lower].fNumber, a[c.mid].fNumber, a[upper].fNumber);
     std::printf("\nLens %d: %s (%s), distance %s; picture at f/%s\n", number, LensName(g).c_str(),
                 g.maker.c_str(), g.distanceText.c_str(), a[c.mid].text.c_str());
     std::printf("  lensfun's corners:");
@@ -721,15 +791,14 @@ void PrintCase(const Case& c, int number, const CaseResult& r) {
         std::printf(i == c.mid ? " [f/%s %+.2f]" : " f/%s %+.2f", a[i].text.c_str(),
                     a[i].lens.CornerEv(0));
     std::printf(" EV\n  nearest f/%s; blend %.3f x f/%s + %.3f x f/%s\n",
-                a[lowerNearest ? lower : upper].text.c_str(), w, a[lower].text.c_str(), 1 - w,
-                a[upper].text.c_str());
-    for (const QString& line : r.explain.split('\n', Qt::SkipEmptyParts))
-        std::printf("  velmora-cli --explain: %s\n", qPrintable(line));
+                a[Nearest(c)].text.c_str(), w, a[lower].text.c_str(), 1 - w, a[upper].text.c_str());
+    std::printf("  velmora-cli --explain: %s\n", qPrintable(r.explain));
+    if (!r.blendedNeighbours)
+        std::printf("  (velmora-cli did not blend the two neighbours' profiles)\n");
     std::printf("    %-46s %8s %8s\n", "residual falloff, EV (+: too bright)", "corners", "worst");
     std::printf("    photograph through velmora-cli:\n");
     PrintRow("  none (darkened)", r.darkened);
-    PrintRow(("  nearest, --profile f" + a[lowerNearest ? lower : upper].text + ".tif").c_str(),
-             r.nearest);
+    PrintRow(("  nearest, --profile f" + a[Nearest(c)].text + ".tif").c_str(), r.nearest);
     PrintRow("  --profiles library (the two neighbours)", r.blend);
     PrintRow(("  measured at f/" + a[c.mid].text + ", --profile").c_str(), r.measured);
     std::printf("    from the profiles' TIFFs, on an even grey:\n");
@@ -773,37 +842,45 @@ void SummaryRow(const char* label, const std::vector<double>& corners,
     std::printf("  %-40s %7.3f %9.3f | %7.3f %9.3f\n", label, c.median, c.p90, w.median, w.p90);
 }
 
-bool Summarise(const std::vector<CaseResult>& results) {
+// The goal's verdict: the blend's corner errors at most half the nearest rule's.
+bool PrintGoal(const std::vector<CaseResult>& results) {
+    const Spread nearest = SpreadOf(Corners(results, &CaseResult::nearest));
+    const Spread blend = SpreadOf(Corners(results, &CaseResult::blend));
+    const bool met =
+        blend.median <= kGoalRatio * nearest.median && blend.p90 <= kGoalRatio * nearest.p90;
+    std::printf(
+        "Goal: the blend's (--profiles) median and 90th-percentile corner errors at most half the "
+        "nearest rule's: median %.3f <= %.3f, 90th %.3f <= %.3f: %s\n",
+        blend.median, kGoalRatio * nearest.median, blend.p90, kGoalRatio * nearest.p90,
+        met ? "MET" : "NOT MET");
+    return met;
+}
+
+void PrintSummary(const std::vector<CaseResult>& results) {
     std::printf(
         "\nSummary over %zu hard cases: |residual EV| in the corner windows and at the "
         "worst place along the diagonals\n",
         results.size());
     std::printf("  %-40s %7s %9s | %7s %9s\n", "photograph through velmora-cli", "median",
                 "90th pct", "worst: median", "90th");
-    SummaryRow("nearest (--profile)", Corners(results, &CaseResult::nearest),
-               Worsts(results, &CaseResult::nearest));
-    SummaryRow("blend (--profiles)", Corners(results, &CaseResult::blend),
-               Worsts(results, &CaseResult::blend));
-    SummaryRow("measured at the picture's aperture", Corners(results, &CaseResult::measured),
-               Worsts(results, &CaseResult::measured));
-    const Spread nearest = SpreadOf(Corners(results, &CaseResult::nearest));
-    const Spread blend = SpreadOf(Corners(results, &CaseResult::blend));
-    const bool met =
-        blend.median <= kGoalRatio * nearest.median && blend.p90 <= kGoalRatio * nearest.p90;
-    std::printf(
-        "Goal: the blend's median and 90th-percentile corner errors at most half the "
-        "nearest rule's: median %.3f <= %.3f, 90th %.3f <= %.3f: %s\n",
-        blend.median, kGoalRatio * nearest.median, blend.p90, kGoalRatio * nearest.p90,
-        met ? "MET" : "NOT MET");
+    const std::pair<const char*, Residual CaseResult::*> rows[] = {
+        {"nearest (--profile)", &CaseResult::nearest},
+        {"blend (--profiles)", &CaseResult::blend},
+        {"measured at the picture's aperture", &CaseResult::measured},
+        {"from the profiles' TIFFs, on an even grey:", nullptr},
+        {"nearest", &CaseResult::sampledNearest},
+        {"blend of the two neighbours", &CaseResult::sampledBlend},
+        {"measured at the picture's aperture", &CaseResult::sampledMeasured}};
+    for (const auto& [label, which] : rows) {
+        if (which == nullptr)
+            std::printf("  %s\n", label);
+        else
+            SummaryRow(label, Corners(results, which), Worsts(results, which));
+    }
+}
 
-    std::printf("  from the profiles' TIFFs, on an even grey:\n");
-    SummaryRow("nearest", Corners(results, &CaseResult::sampledNearest),
-               Worsts(results, &CaseResult::sampledNearest));
-    SummaryRow("blend of the two neighbours", Corners(results, &CaseResult::sampledBlend),
-               Worsts(results, &CaseResult::sampledBlend));
-    SummaryRow("measured at the picture's aperture", Corners(results, &CaseResult::sampledMeasured),
-               Worsts(results, &CaseResult::sampledMeasured));
-
+// The monotone cubic against the blend on the cases that have one; says whether it beats it.
+void PrintCubic(const std::vector<CaseResult>& results) {
     std::vector<CaseResult> withCubic;
     for (const CaseResult& r : results)
         if (r.hasCubic) withCubic.push_back(r);
@@ -811,7 +888,7 @@ bool Summarise(const std::vector<CaseResult>& results) {
         "\nMonotone cubic against the blend, from the profiles' TIFFs, on the %zu cases "
         "with three or more measured apertures around the picture's:\n",
         withCubic.size());
-    if (withCubic.empty()) return met;
+    if (withCubic.empty()) return;
     std::printf("  %-40s %7s %9s | %7s %9s\n", "", "median", "90th pct", "worst: median", "90th");
     const auto blendCorners = Corners(withCubic, &CaseResult::sampledBlend);
     const auto blendWorsts = Worsts(withCubic, &CaseResult::sampledBlend);
@@ -825,10 +902,9 @@ bool Summarise(const std::vector<CaseResult>& results) {
     };
     const bool beats = lower(cubicCorners, blendCorners) && lower(cubicWorsts, blendWorsts);
     std::printf(
-        "The cubic beats the blend (lower median and 90th percentile, at the corners and "
-        "at the worst place): %s\n",
+        "The cubic beats the blend (lower median and 90th percentile, at the corners and at the "
+        "worst place): %s\n",
         beats ? "yes" : "no");
-    return met;
 }
 
 struct Options {
@@ -870,18 +946,18 @@ void Run(const Options& o) {
     if (groups.empty()) Fail("no lens in " + o.lensfun + " is measured at three apertures");
     ReportModel(groups);
 
-    std::size_t found = 0;
-    const std::vector<Case> cases = HardCases(groups, o.lenses, &found);
+    const std::vector<Case> all = HardCases(groups);
+    ReportHardModel(all);
+    const std::vector<Case> cases = SpreadCases(all, o.lenses);
     std::printf(
-        "\nHard cases: %zu lenses change their corners by %.2f EV or more between the two "
-        "neighbours of a measured aperture (each lens's largest change); %zu of them, spread "
-        "over the range.\nPictures of %d x %d: cards of linear light %.2f with noise of %.1f "
-        "codes, and a mosaic of %s darkened at the middle aperture, JPEG quality 95, with EXIF "
-        "of camera '%s %s', lens, focal length and f-number. Windows of %d x %d pixels at %d "
-        "places along each diagonal, the last in the corners; pixels clipped in the original or "
-        "the result are left out.\n",
-        found, kHardEv, cases.size(), kWidth, kHeight, kCardLevel, kCardNoise, qPrintable(o.photos),
-        kMake, kCamera, kWindow, kWindow, kSteps);
+        "\n%zu of them through velmora-cli, spread over the range of changes, at %d x %d.\n"
+        "Cards: linear light %.2f at the centre, noise of %.1f codes. Photograph: a mosaic of %s "
+        "darkened at the middle aperture, JPEG quality 95, with EXIF of camera '%s %s', lens, "
+        "focal length and f-number.\nMeasured in windows of %d x %d pixels at %d places along "
+        "each diagonal, the last in the corners, leaving out pixels clipped in the original or "
+        "the result.\n",
+        cases.size(), kWidth, kHeight, kCardLevel, kCardNoise, qPrintable(o.photos), kMake, kCamera,
+        kWindow, kWindow, kSteps);
     if (cases.empty()) Fail("no hard case in " + o.lensfun);
     const std::vector<std::string> photos = PhotosIn(o.photos.toStdString());
     const Places places = DiagonalPlaces(kWidth, kHeight);
@@ -890,10 +966,14 @@ void Run(const Options& o) {
         results.push_back(RunCase(cases[i], int(i) + 1, photos, places, o.work, o.cli));
         PrintCase(cases[i], int(i) + 1, results.back());
     }
-    Summarise(results);
-    std::printf("\nTo reproduce: %s --cli %s --photos %s --lensfun %s --work WORK --lenses %d\n",
-                qPrintable(QCoreApplication::applicationFilePath()), qPrintable(o.cli),
-                qPrintable(o.photos), qPrintable(o.lensfun), o.lenses);
+    PrintSummary(results);
+    PrintGoal(results);
+    PrintCubic(results);
+    std::printf(
+        "\nTo reproduce: make bench-quality (APERTURE_LENSES=N, KEEP=1 keeps the pictures), or\n"
+        "  %s --cli %s --photos %s --lensfun %s --work WORK --lenses %d\n",
+        qPrintable(QCoreApplication::applicationFilePath()), qPrintable(o.cli),
+        qPrintable(o.photos), qPrintable(o.lensfun), o.lenses);
     PrintCommands(results.front(), 1);
 }
 
