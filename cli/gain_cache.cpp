@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "cli/job_runner.h"
@@ -80,11 +81,17 @@ std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensPro
     } else {
         gains->gains.resize(values);
     }
+    // A flat read from its file at the picture's size holds only the file's values.
+    std::optional<FileValueSteps> fileValues;
+    if (bits == 8 && sameSize && codeCurves == nullptr && what_ == CorrectWhat::Both &&
+        flat.channels == channels) {
+        fileValues.emplace(centre, channels);
+    }
     InBands(flat.places(), jobs_, [&](std::size_t first, std::size_t places) {
         const std::size_t at = first * std::size_t(channels);
         if (bits == 8) {
-            ComputeGainSteps(flat, centre, what_, channels, first, places,
-                             gains->steps.data() + at);
+            ComputeGainSteps(flat, centre, what_, channels, first, places, gains->steps.data() + at,
+                             fileValues ? &*fileValues : nullptr);
         } else {
             ComputeGains(flat, centre, what_, channels, first, places, gains->gains.data() + at);
         }

@@ -68,9 +68,36 @@ std::vector<std::uint16_t> ToGainSteps(const std::vector<float>& gains) {
     return steps;
 }
 
+FileValueSteps::FileValueSteps(const std::array<double, 3>& centre, int channels) : values_(65536) {
+    // Made by the very calls that ComputeGainSteps makes, on a flat holding every file value.
+    FlatField every{65536, 1, channels, std::vector<float>(65536 * std::size_t(channels))};
+    for (std::uint32_t k = 0; k < 65536; ++k) {
+        values_[k] = float(double(k) / 65535.0);
+        for (int c = 0; c < channels; ++c)
+            every.values[k * std::size_t(channels) + std::size_t(c)] = values_[k];
+    }
+    const std::vector<std::uint16_t> steps =
+        ToGainSteps(ComputeGains(every, centre, CorrectWhat::Both, channels));
+    for (int c = 0; c < channels; ++c) {
+        steps_[std::size_t(c)].resize(65536);
+        for (std::size_t k = 0; k < 65536; ++k)
+            steps_[std::size_t(c)][k] = steps[k * std::size_t(channels) + std::size_t(c)];
+    }
+}
+
 void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                       int pictureChannels, std::size_t firstPlace, std::size_t places,
-                      std::uint16_t* out) {
+                      std::uint16_t* out, const FileValueSteps* fileValues) {
+    if (fileValues != nullptr && what == CorrectWhat::Both && flat.channels == pictureChannels) {
+        const std::size_t channels = std::size_t(pictureChannels);
+        for (std::size_t i = 0; i < places; ++i) {
+            const float* values = flat.values.data() + (firstPlace + i) * channels;
+            std::uint16_t* steps = out + i * channels;
+            if (fileValues->Lookup(values, pictureChannels, steps)) continue;
+            ComputeGainSteps(flat, centre, what, pictureChannels, firstPlace + i, 1, steps);
+        }
+        return;
+    }
     constexpr std::size_t kPlacesAtOnce = 4096;
     std::vector<float> gains(kPlacesAtOnce * std::size_t(pictureChannels));
     for (std::size_t done = 0; done < places; done += kPlacesAtOnce) {

@@ -240,7 +240,9 @@ void ComputeGains(const FlatField& flat, const std::array<double, 3>& centre, Co
     for (std::size_t i = 0; i < places; ++i) {
         const float* f = flat.values.data() + (firstPlace + i) * std::size_t(fc);
         float* g = out + i * std::size_t(pictureChannels);
-        const double luminanceGain = Gain(centreLuminance, Luminance(f, fc));
+        // Both, on colour, needs no luminance: the usual case skips it.
+        const bool perChannel = what == CorrectWhat::Both && pictureChannels > 1;
+        const double luminanceGain = perChannel ? 1.0 : Gain(centreLuminance, Luminance(f, fc));
         for (int c = 0; c < pictureChannels; ++c) {
             if (pictureChannels == 1 || what == CorrectWhat::Luminance) {
                 g[c] = what == CorrectWhat::Colour ? 1.0f : float(luminanceGain);

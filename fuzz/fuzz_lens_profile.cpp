@@ -1,9 +1,10 @@
 // Reading a lens profile file: any bytes, from a whole profile to a TIFF with a forged
 // description or a header that claims a huge picture.
 //
-// Expected: LoadLensProfile returns a profile whose flat matches its stated size and channels,
-// with every value within 0..1, or raises velmora::Error of kind File; nothing else escapes and
-// nothing crashes, hangs or allocates past the limit.
+// Expected: ReadLensProfileHeader and LoadLensProfile agree on what the description says, or the
+// header alone is read where the pixels are damaged; LoadLensProfile returns a profile whose flat
+// matches its stated size and channels, with every value within 0..1, or raises velmora::Error of
+// kind File; nothing else escapes and nothing crashes, hangs or allocates past the limit.
 
 #include <unistd.h>
 
@@ -27,7 +28,8 @@ namespace {
 
 const std::filesystem::path& ScratchFile() {
     static const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("velmora-fuzz-profile-" + std::to_string(::getpid()) + ".tif");
+        std::filesystem::temp_directory_path() /
+        ("velmora-fuzz-profile-" + std::to_string(::getpid()) + ".tif");
     return file;
 }
 
@@ -43,9 +45,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(ScratchFile(), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
     }
+    const QString path = QString::fromStdString(ScratchFile().string());
+    bool headerRead = false;
+    velmora::LensProfile header;
     try {
-        const velmora::LensProfile profile =
-            velmora::LoadLensProfile(QString::fromStdString(ScratchFile().string()));
+        header = velmora::ReadLensProfileHeader(path);
+        headerRead = true;
+    } catch (const velmora::Error& error) {
+        if (error.kind() != velmora::ErrorKind::File)
+            Fail("header: error of another kind than File");
+    }
+    try {
+        const velmora::LensProfile profile = velmora::LoadLensProfile(path);
+        if (!headerRead) Fail("a profile whose header cannot be read");
+        if (header.flat.width != profile.flat.width || header.flat.height != profile.flat.height ||
+            header.flat.channels != profile.flat.channels || !(header.shot == profile.shot)) {
+            Fail("header and profile disagree");
+        }
         const velmora::FlatField& flat = profile.flat;
         if (flat.channels != 1 && flat.channels != 3) Fail("channels");
         if (flat.values.size() != flat.places() * std::size_t(flat.channels)) Fail("size");
@@ -55,5 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const velmora::Error& error) {
         if (error.kind() != velmora::ErrorKind::File) Fail("error of another kind than File");
     }
+    // libFuzzer ends without running exit handlers: the scratch file goes after each input.
+    std::filesystem::remove(ScratchFile());
     return 0;
 }

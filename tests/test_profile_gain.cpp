@@ -260,5 +260,27 @@ TEST(ProfileGain, SmoothingEqualsBoxesSummedInFull) {
     }
 }
 
+// A flat read from a profile file takes its steps by lookup: the same steps as computing them,
+// for file values, for values no file holds (a resampled flat), and beyond the gain's range.
+TEST(ProfileGainSteps, LookupOfFileValuesEqualsComputing) {
+    std::mt19937 random(7);
+    for (const int channels : {1, 3}) {
+        FlatField flat{64, 32, channels, {}};
+        for (std::size_t i = 0; i < flat.places() * std::size_t(channels); ++i) {
+            const auto k = std::uniform_int_distribution<int>(0, 65535)(random);
+            flat.values.push_back(i % 7 == 3 ? float(k) / 65537.0f : float(double(k) / 65535.0));
+        }
+        flat.values[0] = 0.0f;
+        const std::array<double, 3> centre{0.61, 0.5, 0.43};
+        const FileValueSteps lookup(centre, channels);
+        std::vector<std::uint16_t> computed(flat.values.size()), looked(flat.values.size());
+        ComputeGainSteps(flat, centre, CorrectWhat::Both, channels, 0, flat.places(),
+                         computed.data());
+        ComputeGainSteps(flat, centre, CorrectWhat::Both, channels, 0, flat.places(), looked.data(),
+                         &lookup);
+        EXPECT_EQ(looked, computed) << channels;
+    }
+}
+
 }  // namespace
 }  // namespace velmora

@@ -9,7 +9,9 @@
 # BUILD_DIR defaults to "build" (needs velmora-cli, velmora_decode_only, velmora_make_pictures);
 # JOBS to the number of cores; COUNT to 100. The pictures go to a temporary folder, removed after.
 # Then profile_throughput.sh times the lens profile path on PHOTO_COUNT (default 12) photographs
-# of 24 megapixels; PHOTO_COUNT=0 leaves that part out.
+# of 24 megapixels; PHOTO_COUNT=0 leaves that part out. Last, library_throughput.sh times choosing
+# and blending among a library of lens profiles on LIBRARY_COUNT (default 30) such photographs;
+# LIBRARY_COUNT=0 leaves it out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -106,4 +108,8 @@ awk -v n="$count" -v j="$jobs" -v d="$decode_time" -v f="$filter_time" -v m="$ma
 if [[ "${PHOTO_COUNT:-12}" -gt 0 ]]; then
     echo
     "$root/bench/cli/profile_throughput.sh" "$build" "$jobs" "${PHOTO_COUNT:-12}"
+fi
+if [[ "${LIBRARY_COUNT:-30}" -gt 0 ]]; then
+    echo
+    "$root/bench/cli/library_throughput.sh" "$build" "$jobs" "${LIBRARY_COUNT:-30}"
 fi
