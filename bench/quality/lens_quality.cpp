@@ -19,7 +19,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
-#include <QXmlStreamReader>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +29,7 @@
 #include <vips/vips8>
 
 #include "lens_scene.h"
+#include "lensfun_data.h"
 
 namespace {
 
@@ -58,52 +58,18 @@ struct Candidate {
     double ev = 0;  // the corner's falloff, negative
 };
 
-// The falloff must be a falloff: light positive and never rising towards the corners.
-bool Plausible(const Lens& lens) {
-    double last = 1.0;
-    for (int i = 1; i <= 100; ++i) {
-        const double f = lens.Factor(0, (i / 100.0) * (i / 100.0));
-        if (!(f > 0) || f > last + 1e-9) return false;
-        last = f;
-    }
-    return true;
-}
-
 std::vector<Candidate> ReadLensfun(const QString& folder) {
     std::map<std::string, Candidate> strongest;  // one entry per lens, the strongest in range
-    for (const QString& name : QDir(folder).entryList({"*.xml"}, QDir::Files, QDir::Name)) {
-        QFile file(QDir(folder).filePath(name));
-        if (!file.open(QIODevice::ReadOnly)) continue;
-        QXmlStreamReader xml(&file);
-        QString maker, model;
-        while (!xml.atEnd()) {
-            if (!xml.readNextStartElement()) continue;
-            if (xml.name() == u"lens") {
-                maker.clear();
-                model.clear();
-            } else if (xml.name() == u"maker" && maker.isEmpty()) {
-                maker = xml.readElementText();
-            } else if (xml.name() == u"model" && model.isEmpty() &&
-                       !xml.attributes().hasAttribute("lang")) {
-                model = xml.readElementText();
-            } else if (xml.name() == u"vignetting" && !model.isEmpty()) {
-                const QXmlStreamAttributes a = xml.attributes();
-                if (a.value("model") != u"pa") continue;
-                Lens lens;
-                const std::array<double, 3> k{a.value("k1").toDouble(), a.value("k2").toDouble(),
-                                              a.value("k3").toDouble()};
-                lens.k = {k, k, k};
-                const QString where =
-                    QString("%1 mm f/%2, distance %3")
-                        .arg(a.value("focal"), a.value("aperture"), a.value("distance"));
-                lens.name = (model + " at " + where).toStdString();
-                const double ev = lens.CornerEv(0);
-                if (-ev < kLeastEv || -ev > kMostEv || !Plausible(lens)) continue;
-                const std::string key = (maker + " " + model).toStdString();
-                auto found = strongest.find(key);
-                if (found == strongest.end() || ev < found->second.ev) strongest[key] = {lens, ev};
-            }
-        }
+    for (const LensfunVignetting& entry : ReadLensfunVignetting(folder.toStdString())) {
+        Lens lens;
+        lens.k = {entry.k, entry.k, entry.k};
+        lens.name = entry.model + " at " + entry.focalText + " mm f/" + entry.apertureText +
+                    ", distance " + entry.distanceText;
+        const double ev = lens.CornerEv(0);
+        if (-ev < kLeastEv || -ev > kMostEv || !lens.IsFalloff()) continue;
+        const std::string key = entry.maker + " " + entry.model;
+        auto found = strongest.find(key);
+        if (found == strongest.end() || ev < found->second.ev) strongest[key] = {lens, ev};
     }
     std::vector<Candidate> lenses;
     for (const auto& [key, candidate] : strongest)

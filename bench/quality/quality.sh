@@ -13,6 +13,11 @@
 # Then velmora_lens_quality measures lens profiles: LENSES (default 3) real lenses from lensfun's
 # data (Debian liblensfun-data-v1, installed when missing), each on LENS_PICTURES (default 1)
 # mosaics of 6000 x 4000, and a lens with a colour cast. LENSES=0 leaves that part out.
+#
+# Last, velmora_aperture_quality measures pictures taken between two measured apertures: the
+# nearest profile against the blend of both (filter --profiles), on APERTURE_LENSES (default 8)
+# lenses from lensfun's data at 3000 x 2000, pictures with EXIF written by exiv2 (Debian package
+# exiv2, installed when missing). APERTURE_LENSES=0 leaves that part out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -27,10 +32,15 @@ for tool in "$cli" "$quality" "$passes"; do
     [[ -x "$tool" ]] || { echo "missing $tool; build the cli targets first" >&2; exit 2; }
 done
 lens_quality="$build/bench/cli/velmora_lens_quality"
+aperture_quality="$build/bench/cli/velmora_aperture_quality"
 lensfun=/usr/share/lensfun/version_1
 lenses="${LENSES:-3}"
+aperture_lenses="${APERTURE_LENSES:-8}"
 if [[ "$lenses" -gt 0 ]]; then
     [[ -x "$lens_quality" ]] || { echo "missing $lens_quality; build the cli targets first" >&2; exit 2; }
+fi
+if [[ "$aperture_lenses" -gt 0 ]]; then
+    [[ -x "$aperture_quality" ]] || { echo "missing $aperture_quality; build the cli targets first" >&2; exit 2; }
 fi
 
 install_packages() {
@@ -44,9 +54,13 @@ if ! compgen -G "$photos/*.jpg" >/dev/null; then
     echo "Installing the photographs (Debian package mate-backgrounds) ..."
     install_packages mate-backgrounds
 fi
-if [[ "$lenses" -gt 0 ]] && ! compgen -G "$lensfun/*.xml" >/dev/null; then
+if [[ "$lenses" -gt 0 || "$aperture_lenses" -gt 0 ]] && ! compgen -G "$lensfun/*.xml" >/dev/null; then
     echo "Installing lensfun's lens data (Debian package liblensfun-data-v1) ..."
     install_packages liblensfun-data-v1
+fi
+if [[ "$aperture_lenses" -gt 0 ]] && ! command -v exiv2 >/dev/null; then
+    echo "Installing the exiv2 tool (Debian package exiv2) ..."
+    install_packages exiv2
 fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-quality.XXXXXX")"
@@ -72,4 +86,12 @@ if [[ "$lenses" -gt 0 ]]; then
     mkdir -p "$work/lenses"
     "$lens_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" --work "$work/lenses" \
         --lenses "$lenses" --pictures "${LENS_PICTURES:-1}"
+fi
+
+if [[ "$aperture_lenses" -gt 0 ]]; then
+    echo
+    echo "Pictures between two measured apertures: the nearest profile against the blend (lensfun):"
+    mkdir -p "$work/apertures"
+    "$aperture_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" \
+        --work "$work/apertures" --lenses "$aperture_lenses"
 fi

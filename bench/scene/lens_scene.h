@@ -53,6 +53,8 @@ struct Lens {
     std::array<std::array<double, 3>, 3> k{};  // [channel][k1, k2, k3]
 
     double Factor(int channel, double r2) const;
+    // Whether the light stays positive and never rises towards the corners, in every channel.
+    bool IsFalloff() const;
     // log2 of the light left in the very corner: -2 is two stops darker.
     double CornerEv(int channel) const { return std::log2(Factor(channel, 1.0)); }
 };
