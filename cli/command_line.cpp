@@ -283,12 +283,18 @@ CommandLine ParseFilter(const QStringList& arguments) {
         "With --profiles: the lens profile for pictures that none of the library serves (no EXIF, "
         "or a camera or lens without a profile); without it they are reported and not written.",
         "FILE");
+    const QCommandLineOption interpolate(
+        "interpolate",
+        "With --profiles, between two measured f-numbers: cubic (default) takes the monotone "
+        "cubic in log2 f-number through the two and the next measured on each side, where three "
+        "or more were measured at the picture's focal length; linear blends the two alone.",
+        "cubic|linear", "cubic");
     const QCommandLineOption explain(
         "explain",
         "With --profiles: one line per picture with the profiles it took and their weights, and "
         "a count of pictures per profile at the end.");
     parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, profiles,
-                       fallback, explain, correct, space, format, quality, crop});
+                       fallback, explain, interpolate, correct, space, format, quality, crop});
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
 
@@ -350,7 +356,7 @@ CommandLine ParseFilter(const QStringList& arguments) {
     }
 
     if (!parser.isSet(profiles)) {
-        for (const QCommandLineOption* only : {&fallback, &explain}) {
+        for (const QCommandLineOption* only : {&fallback, &explain, &interpolate}) {
             if (parser.isSet(*only)) {
                 return UsageError("filter", "--" + only->names().front() + " needs --profiles.");
             }
@@ -381,6 +387,12 @@ CommandLine ParseFilter(const QStringList& arguments) {
             return UsageError("filter", "--fallback needs a file.");
         }
         options.explain = parser.isSet(explain);
+        const QString rule = parser.value(interpolate);
+        if (rule != "cubic" && rule != "linear") {
+            return UsageError("filter",
+                              "unknown --interpolate \"" + rule + "\"; use cubic or linear.");
+        }
+        options.cubic = rule == "cubic";
     } else {
         options.profileFile = parser.value(profile);
         if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");

@@ -59,6 +59,7 @@ struct FilterOptions {
     QString profilesFolder;  // empty: none
     QString fallbackFile;    // for pictures no profile of the library serves; empty: none
     bool explain = false;    // say per picture which profiles it took
+    bool cubic = true;       // the monotone cubic between f-numbers where it can, else the blend
     bool byProfile() const { return !profileFile.isEmpty() || !profilesFolder.isEmpty(); }
     CorrectWhat correct = CorrectWhat::Both;
     GainSpace space = GainSpace::Linear;

@@ -106,8 +106,8 @@ namespace velmora {
 
 std::shared_ptr<const Gains> GainCache::Blend(
     const QString& source, const std::vector<std::shared_ptr<const Gains>>& parts,
-    const std::vector<double>& weights, std::int32_t width, std::int32_t height, int channels,
-    int bits, const ToneTableCache::Entry* codeCurves) {
+    const std::vector<double>& weights, const MonotoneCubic* cubic, std::int32_t width,
+    std::int32_t height, int channels, int bits, const ToneTableCache::Entry* codeCurves) {
     const QString key = SizeKey(width, height, channels, bits, codeCurves);
     const std::lock_guard lock(mutex_);
     QHash<QString, std::shared_ptr<const Gains>>& ofSource = gains_[source];
@@ -134,8 +134,12 @@ std::shared_ptr<const Gains> GainCache::Blend(
             stepsAt.push_back(steps[i] + at);
             floatsAt.push_back(floats[i] + at);
         }
-        if (bits == 8) {
+        if (bits == 8 && cubic != nullptr) {
+            CubicGainSteps(stepsAt, *cubic, count * perPlace, gains->steps.data() + at);
+        } else if (bits == 8) {
             BlendGainSteps(stepsAt, weights, count * perPlace, gains->steps.data() + at);
+        } else if (cubic != nullptr) {
+            CubicGains(floatsAt, *cubic, count * perPlace, gains->gains.data() + at);
         } else {
             BlendGains(floatsAt, weights, count * perPlace, gains->gains.data() + at);
         }

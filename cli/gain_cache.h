@@ -9,6 +9,7 @@
 
 #include "cli/tone_table_cache.h"
 #include "correction/lens_profile.h"
+#include "correction/profile_blend.h"
 #include "correction/profile_gain.h"
 #include "platform/flat_resample.h"
 
@@ -37,11 +38,12 @@ class GainCache {
     std::shared_ptr<const Gains> For(const QString& source, const LensProfile& profile,
                                      std::int32_t width, std::int32_t height, int channels,
                                      int bits, const ToneTableCache::Entry* codeCurves);
-    // The gains of `parts` (from For, at this size) blended in log space with `weights`, kept as
-    // those of `source`.
+    // The gains of `parts` (from For, at this size) blended in log space with `weights`, or
+    // through `cubic` when it is given, kept as those of `source`.
     std::shared_ptr<const Gains> Blend(const QString& source,
                                        const std::vector<std::shared_ptr<const Gains>>& parts,
-                                       const std::vector<double>& weights, std::int32_t width,
+                                       const std::vector<double>& weights,
+                                       const MonotoneCubic* cubic, std::int32_t width,
                                        std::int32_t height, int channels, int bits,
                                        const ToneTableCache::Entry* codeCurves);
     // Lets go of the gains of `source`: no picture needs them any more. Pictures that hold them

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <optional>
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
@@ -35,14 +36,14 @@ struct PictureChoice {
 };
 
 std::vector<PictureChoice> ChooseForPictures(const OutputPlan& plan, const ProfileLibrary& library,
-                                             int fallbackIndex, int jobs) {
+                                             int fallbackIndex, int jobs, bool cubic) {
     const std::vector<ShotSettings> shots = library.shots();
     std::vector<PictureChoice> chosen(plan.pictures.size());
     // Reading EXIF waits on the disk more than on the processor.
     RunJobs(int(chosen.size()), std::max(jobs, 4), [&](int i) {
         PictureChoice& picture = chosen[std::size_t(i)];
         picture.shot = ReadShotSettings(plan.pictures[std::size_t(i)].input);
-        picture.choice = ChooseProfiles(picture.shot, shots);
+        picture.choice = ChooseProfiles(picture.shot, shots, cubic);
         if (picture.choice.parts.empty() && fallbackIndex >= 0) {
             picture.choice.parts = {{fallbackIndex, 1.0}};
             picture.fallback = true;
@@ -53,17 +54,22 @@ std::vector<PictureChoice> ChooseForPictures(const OutputPlan& plan, const Profi
 
 QString ExplainLine(const QString& input, const PictureChoice& picture,
                     const std::vector<QString>& names) {
+    const ProfileChoice& choice = picture.choice;
     QStringList parts;
-    for (const ProfileChoice::Part& part : picture.choice.parts) {
-        parts << (picture.choice.parts.size() == 1 ? names[std::size_t(part.profile)]
-                                                   : QString("%1 x %2")
-                                                         .arg(part.weight, 0, 'f', 3)
-                                                         .arg(names[std::size_t(part.profile)]));
+    for (const ProfileChoice::Part& part : choice.parts) {
+        const QString& name = names[std::size_t(part.profile)];
+        parts << (choice.parts.size() == 1 || !choice.cubicNodes.empty()
+                      ? name
+                      : QString("%1 x %2").arg(part.weight, 0, 'f', 3).arg(name));
     }
-    QString line = Native(input) + " (" + QString::fromStdString(DescribeShot(picture.shot)) +
-                   "): " + parts.join(" + ");
+    QString took = parts.join(" + ");
+    if (!choice.cubicNodes.empty()) {
+        took = "monotone cubic in log2 f-number through " + parts.join(", ");
+    }
+    QString line =
+        Native(input) + " (" + QString::fromStdString(DescribeShot(picture.shot)) + "): " + took;
     if (picture.fallback) {
-        line += " (the fallback: " + QString::fromStdString(picture.choice.missing) + ")";
+        line += " (the fallback: " + QString::fromStdString(choice.missing) + ")";
     }
     return line;
 }
@@ -157,7 +163,7 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
     // The pictures of one choice one after another: each profile is read and each blend made
     // once, and let go when the last picture that needs it is done. Those none serves go first.
     const std::vector<PictureChoice> chosen =
-        ChooseForPictures(plan, library, fallbackIndex, options.jobs);
+        ChooseForPictures(plan, library, fallbackIndex, options.jobs, options.cubic);
     std::vector<std::size_t> order(chosen.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -211,7 +217,12 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
                 weighted.push_back({ProfileStore::KeyOf({{parts[i].profile, 1.0}}),
                                     profiles[i].get(), parts[i].weight});
             }
-            corrector.Correct(photo, picture.input, ProfileStore::KeyOf(parts), weighted, report);
+            std::optional<MonotoneCubic> cubic;
+            if (!it.choice.cubicNodes.empty()) {
+                cubic.emplace(it.choice.cubicNodes, it.choice.cubicAt);
+            }
+            corrector.Correct(photo, picture.input, ProfileStore::KeyOf(parts), weighted, report,
+                              cubic ? &*cubic : nullptr);
             WritePhoto(photo, picture.output, options.format, options.quality,
                        Durability::FlushLater);
             spare = std::move(photo.bytes);

@@ -64,7 +64,8 @@ ProfileCorrector::ProfileCorrector(const FilterOptions& options)
              options.jobs) {}
 
 void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString& source,
-                               const std::vector<Part>& parts, ProgressReport& report) {
+                               const std::vector<Part>& parts, ProgressReport& report,
+                               const MonotoneCubic* cubic) {
     for (const Part& part : parts)
         CheckFits(photo, part.profile->flat, options_.cropCentre);
     const auto tables =
@@ -84,10 +85,11 @@ void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString
                                        photo.colourChannels, photo.bits, codeCurves.get()));
         weights.push_back(part.weight);
     }
-    const auto gains = parts.size() == 1
-                           ? partGains.front()
-                           : gains_.Blend(source, partGains, weights, photo.width, photo.height,
-                                          photo.colourChannels, photo.bits, codeCurves.get());
+    const auto gains =
+        parts.size() == 1
+            ? partGains.front()
+            : gains_.Blend(source, partGains, weights, cubic, photo.width, photo.height,
+                           photo.colourChannels, photo.bits, codeCurves.get());
     ApplyGains(photo, *gains, *tables, options_.space);
 }
 

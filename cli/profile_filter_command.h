@@ -7,6 +7,7 @@
 #include "cli/progress_report.h"
 #include "cli/tone_table_cache.h"
 #include "correction/lens_profile.h"
+#include "correction/profile_blend.h"
 #include "platform/photo_file.h"
 
 namespace velmora {
@@ -28,10 +29,11 @@ class ProfileCorrector {
         double weight = 1;
     };
 
-    // Corrects by the gains of `parts` blended in log space (see BlendGains), kept as those of
-    // `source`; `input` names the picture in warnings.
+    // Corrects by the gains of `parts` blended in log space (see BlendGains; through `cubic`
+    // when it is given), kept as those of `source`; `input` names the picture in warnings.
     void Correct(Photo& photo, const QString& input, const QString& source,
-                 const std::vector<Part>& parts, ProgressReport& report);
+                 const std::vector<Part>& parts, ProgressReport& report,
+                 const MonotoneCubic* cubic = nullptr);
     // No picture needs the gains of `source` any more.
     void Forget(const QString& source) { gains_.Forget(source); }
 

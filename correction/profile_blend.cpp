@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "correction/gain_steps.h"
+
 namespace velmora {
 namespace {
 
 // A gain of zero (no light at all) would make its logarithm infinite; gains are cut far above
 // its inverse anyway.
 constexpr float kLeastGain = 1.0f / 65536.0f;
+constexpr int kLastGainStep = kGainSteps - 1;
 
 }  // namespace
 
@@ -61,6 +64,76 @@ void BlendGainSteps(const std::vector<const std::uint16_t*>& parts,
         for (std::size_t part = 0; part < parts.size(); ++part)
             sum += fixed[part] * parts[part][i];
         out[i] = std::uint16_t(sum >> 16);
+    }
+}
+
+MonotoneCubic::MonotoneCubic(const std::vector<double>& x, double at) : nodes(int(x.size())) {
+    first = nodes == 4 ? 1 : (at >= x[1] && nodes == 3 ? 1 : 0);
+    for (int i = 0; i + 1 < nodes; ++i) {
+        h[i] = float(x[std::size_t(i) + 1] - x[std::size_t(i)]);
+        invH[i] = 1.0f / h[i];
+    }
+    const double t = (at - x[std::size_t(first)]) / double(h[first]);
+    const double t2 = t * t, t3 = t2 * t;
+    basis[0] = float(2 * t3 - 3 * t2 + 1);
+    basis[1] = float((t3 - 2 * t2 + t) * h[first]);
+    basis[2] = float(-2 * t3 + 3 * t2);
+    basis[3] = float((t3 - t2) * h[first]);
+}
+
+namespace {
+
+float Sign(float v) {
+    return float((v > 0) - (v < 0));
+}
+
+// The slope at an end node: the three-point formula, kept from overshooting.
+float EndSlope(float hEnd, float hNext, float dEnd, float dNext) {
+    float m = ((2 * hEnd + hNext) * dEnd - hEnd * dNext) / (hEnd + hNext);
+    if (Sign(m) != Sign(dEnd)) return 0;
+    if (Sign(dEnd) != Sign(dNext) && std::abs(m) > 3 * std::abs(dEnd)) return 3 * dEnd;
+    return m;
+}
+
+// The slope at an inner node: the weighted harmonic mean of the secants, zero at a turn.
+float InnerSlope(float hBefore, float hAfter, float before, float after) {
+    if (!(before * after > 0)) return 0;
+    const float w1 = 2 * hAfter + hBefore, w2 = hAfter + 2 * hBefore;
+    return (w1 + w2) * before * after / (w1 * after + w2 * before);
+}
+
+}  // namespace
+
+float MonotoneCubic::operator()(const float* y) const {
+    float d[3];
+    for (int i = 0; i + 1 < nodes; ++i)
+        d[i] = (y[i + 1] - y[i]) * invH[i];
+    const int j = first;
+    const float before =
+        j == 0 ? EndSlope(h[0], h[1], d[0], d[1]) : InnerSlope(h[j - 1], h[j], d[j - 1], d[j]);
+    const float after = j + 2 == nodes ? EndSlope(h[j], h[j - 1], d[j], d[j - 1])
+                                       : InnerSlope(h[j], h[j + 1], d[j], d[j + 1]);
+    return basis[0] * y[j] + basis[1] * before + basis[2] * y[j + 1] + basis[3] * after;
+}
+
+void CubicGains(const std::vector<const float*>& parts, const MonotoneCubic& cubic,
+                std::size_t count, float* out) {
+    float y[4];
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t p = 0; p < parts.size(); ++p)
+            y[p] = std::log2(std::max(parts[p][i], kLeastGain));
+        out[i] = std::exp2(cubic(y));
+    }
+}
+
+void CubicGainSteps(const std::vector<const std::uint16_t*>& parts, const MonotoneCubic& cubic,
+                    std::size_t count, std::uint16_t* out) {
+    float y[4];
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t p = 0; p < parts.size(); ++p)
+            y[p] = float(parts[p][i]);
+        const float step = std::nearbyint(cubic(y));
+        out[i] = std::uint16_t(std::clamp(step, 0.0f, float(kLastGainStep)));
     }
 }
 

@@ -120,7 +120,8 @@ int Closest(const std::vector<int>& same, const ShotSettings& shot,
 
 }  // namespace
 
-ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSettings>& library) {
+ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSettings>& library,
+                             bool cubic) {
     ProfileChoice choice;
     const std::string camera = Normalised(shot.make + ' ' + shot.model);
     if (camera.empty()) {
@@ -187,7 +188,7 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
                               FNumberText(took) + ", " +
                               Number(2 * std::abs(std::log2(took / shot.fNumber))) + " stops away";
         }
-        for (const auto& [fNumber, apertureWeight] : aperture.values) {
+        const auto profileAt = [&](double fNumber) {
             std::vector<int> same;
             for (const int i : candidates) {
                 const ShotSettings& profile = library[std::size_t(i)];
@@ -195,8 +196,27 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
                     same.push_back(i);
                 }
             }
-            choice.parts.push_back({Closest(same, shot, library), focalWeight * apertureWeight});
+            return Closest(same, shot, library);
+        };
+        // Between two of three or more measured f-numbers, at one focal length: the monotone
+        // cubic through the neighbours and the next one on each side.
+        const std::vector<double> known = Known(apertures);
+        if (cubic && focal.values.size() == 1 && aperture.values.size() == 2 && known.size() >= 3) {
+            const auto low = std::find(known.begin(), known.end(), aperture.values[0].first);
+            const auto from = low == known.begin() ? low : low - 1;
+            const auto to = std::min(known.end(), low + 3);
+            for (auto node = from; node != to; ++node) {
+                const double weight = node == low       ? aperture.values[0].second
+                                      : node == low + 1 ? aperture.values[1].second
+                                                        : 0.0;
+                choice.parts.push_back({profileAt(*node), weight});
+                choice.cubicNodes.push_back(std::log2(*node));
+            }
+            choice.cubicAt = std::log2(shot.fNumber);
+            return choice;
         }
+        for (const auto& [fNumber, apertureWeight] : aperture.values)
+            choice.parts.push_back({profileAt(fNumber), focalWeight * apertureWeight});
     }
     return choice;
 }

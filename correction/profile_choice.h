@@ -14,15 +14,25 @@ struct ProfileChoice {
         double weight = 0;
     };
     std::vector<Part> parts;  // weights add up to 1; empty when none serves
-    std::string missing;      // when empty `parts`: what the picture or the library lacks
-    std::string warning;      // when the picture lies outside what the library measured
+    // Between two f-numbers of a lens measured at three or more around the picture's, the
+    // neighbours' gains and those of the next f-number on each side (with weight 0) are
+    // interpolated by the monotone cubic (see MonotoneCubic) in log2 f-number: the parts' log2
+    // f-numbers, ascending, and the picture's. Empty when the weights blend the parts.
+    std::vector<double> cubicNodes;
+    double cubicAt = 0;
+    std::string missing;  // when empty `parts`: what the picture or the library lacks
+    std::string warning;  // when the picture lies outside what the library measured
 };
 
 // Chooses among `library` (the profiles' shot settings) for a picture taken with `shot`:
 // the profiles of its camera and lens; among them the one of its focal length and f-number, or
 // the neighbours around them blended linearly in log2 f-number and log focal length (each part's
-// weight applies to its log gain), or, outside the measured range, the nearest with a warning.
-ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSettings>& library);
+// weight applies to its log gain), or, where three or more f-numbers were measured around the
+// picture's at its focal length, the monotone cubic through them; outside the measured range the
+// nearest with a warning.
+// `cubic` false keeps to the two neighbours' blend.
+ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSettings>& library,
+                             bool cubic = true);
 
 }  // namespace velmora
 

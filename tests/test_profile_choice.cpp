@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,7 @@ TEST(ProfileChoice, TakesTheSameBlendsBetweenAndWarnsOutside) {
     };
     for (const ChoiceCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const ProfileChoice choice = ChooseProfiles(c.shot, kLibrary);
+        const ProfileChoice choice = ChooseProfiles(c.shot, kLibrary, false);
         ASSERT_EQ(choice.parts.size(), c.parts.size());
         double total = 0;
         for (std::size_t i = 0; i < c.parts.size(); ++i) {
@@ -101,6 +102,33 @@ TEST(ProfileChoice, TakesTheSameBlendsBetweenAndWarnsOutside) {
             EXPECT_EQ(said, "");
         }
     }
+}
+
+// Between two of three or more measured f-numbers the cubic takes the neighbours and the next
+// measured on each side that exists; a zoom between focal lengths keeps to the blend.
+TEST(ProfileChoice, CubicTakesTheNextApertureOnEachSide) {
+    struct Case {
+        double fNumber;
+        std::vector<int> profiles;
+        std::vector<double> nodes;
+    };
+    const Case cases[] = {
+        {2.4, {0, 1, 2, 3}, {1.4, 2, 2.8, 5.6}},
+        {1.7, {0, 1, 2}, {1.4, 2, 2.8}},
+        {4, {1, 2, 3}, {2, 2.8, 5.6}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fNumber);
+        const ProfileChoice choice = ChooseProfiles(Shot("RF50mm F1.2", 50, c.fNumber), kLibrary);
+        ASSERT_EQ(choice.parts.size(), c.profiles.size());
+        ASSERT_EQ(choice.cubicNodes.size(), c.nodes.size());
+        for (std::size_t i = 0; i < c.nodes.size(); ++i) {
+            EXPECT_EQ(choice.parts[i].profile, c.profiles[i]);
+            EXPECT_NEAR(choice.cubicNodes[i], std::log2(c.nodes[i]), 1e-12);
+        }
+        EXPECT_NEAR(choice.cubicAt, std::log2(c.fNumber), 1e-12);
+    }
+    EXPECT_TRUE(ChooseProfiles(Shot("RF24-70mm", 35, 4), kLibrary).cubicNodes.empty());
 }
 
 TEST(ProfileChoice, ReferencesDifferOnlyBeyondRounding) {
@@ -146,6 +174,74 @@ TEST(ProfileBlend, BlendsGainsInLogSpace) {
     std::vector<std::uint16_t> out(3);
     BlendGainSteps({a.data(), b.data()}, {1.0, 0.0}, 3, out.data());
     EXPECT_EQ(out, a);
+}
+
+// The monotone cubic as Fritsch and Carlson define it, in double precision over all the nodes.
+double Pchip(const std::vector<double>& x, const std::vector<double>& y, double at) {
+    const std::size_t n = x.size();
+    std::vector<double> h(n - 1), d(n - 1), m(n);
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        h[i] = x[i + 1] - x[i];
+        d[i] = (y[i + 1] - y[i]) / h[i];
+    }
+    const auto sign = [](double v) { return (v > 0) - (v < 0); };
+    const auto end = [&](std::size_t a, std::size_t b) {
+        double slope = ((2 * h[a] + h[b]) * d[a] - h[a] * d[b]) / (h[a] + h[b]);
+        if (sign(slope) != sign(d[a])) return 0.0;
+        if (sign(d[a]) != sign(d[b]) && std::abs(slope) > 3 * std::abs(d[a])) return 3 * d[a];
+        return slope;
+    };
+    m[0] = end(0, 1);
+    m[n - 1] = end(n - 2, n - 3);
+    for (std::size_t k = 1; k + 1 < n; ++k) {
+        const double w1 = 2 * h[k] + h[k - 1], w2 = h[k] + 2 * h[k - 1];
+        m[k] = d[k - 1] * d[k] > 0 ? (w1 + w2) / (w1 / d[k - 1] + w2 / d[k]) : 0;
+    }
+    std::size_t j = 0;
+    while (j + 2 < n && at > x[j + 1])
+        ++j;
+    const double t = (at - x[j]) / h[j], t2 = t * t, t3 = t2 * t;
+    return (2 * t3 - 3 * t2 + 1) * y[j] + (t3 - 2 * t2 + t) * h[j] * m[j] +
+           (-2 * t3 + 3 * t2) * y[j + 1] + (t3 - t2) * h[j] * m[j + 1];
+}
+
+// The cubic of three or four nodes equals the definition over every node a library holds
+// (the others do not reach between the neighbours), keeps straight lines straight, and its
+// gains and steps follow it in log space.
+TEST(ProfileBlend, CubicFollowsItsDefinition) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> value(-2.0, 2.0);
+    const std::vector<double> all{0.5, 1.0, 1.3, 2.0, 2.6, 3.0};  // log2 f-numbers
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<double> y;
+        for (std::size_t i = 0; i < all.size(); ++i)
+            y.push_back(round % 3 == 0 ? 0.6 * all[i] - 1.3 : value(random));
+        const std::size_t low = std::size_t(round) % (all.size() - 1);
+        const double at = all[low] + 0.37 * (all[low + 1] - all[low]);
+        const std::size_t from = low == 0 ? 0 : low - 1;
+        const std::size_t to = std::min(all.size(), low + 3);
+        if (to - from < 3) continue;
+        const std::vector<double> nodes(all.begin() + long(from), all.begin() + long(to));
+        std::vector<float> ys;
+        for (std::size_t i = from; i < to; ++i)
+            ys.push_back(float(y[i]));
+        const MonotoneCubic cubic(nodes, at);
+        const double expected = Pchip(all, y, at);
+        ASSERT_NEAR(cubic(ys.data()), expected, 1e-4) << round;
+        if (round % 3 == 0) {
+            ASSERT_NEAR(expected, 0.6 * at - 1.3, 1e-9);
+        }
+    }
+    const MonotoneCubic cubic({1.0, 1.5, 2.0}, 1.2);
+    const std::vector<float> g0{4.0f}, g1{2.0f}, g2{1.5f};
+    float gain = 0;
+    CubicGains({g0.data(), g1.data(), g2.data()}, cubic, 1, &gain);
+    const std::vector<float> logs{2.0f, 1.0f, float(std::log2(1.5))};
+    EXPECT_NEAR(gain, std::exp2(cubic(logs.data())), 1e-5);
+    const std::vector<std::uint16_t> s0{GainStep(4.0f)}, s1{GainStep(2.0f)}, s2{GainStep(1.5f)};
+    std::uint16_t step = 0;
+    CubicGainSteps({s0.data(), s1.data(), s2.data()}, cubic, 1, &step);
+    EXPECT_LE(std::abs(int(step) - int(GainStep(gain))), 1);
 }
 
 }  // namespace
