@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -230,6 +231,29 @@ TEST(ProfileBlend, CubicFollowsItsDefinition) {
         ASSERT_NEAR(cubic(ys.data()), expected, 1e-4) << round;
         if (round % 3 == 0) {
             ASSERT_NEAR(expected, 0.6 * at - 1.3, 1e-9);
+        }
+    }
+    // The steps' kernel of every layout of nodes against the cubic itself.
+    const std::vector<std::pair<std::vector<double>, double>> layouts = {
+        {{1.0, 1.5, 2.1}, 1.2}, {{1.0, 1.5, 2.1}, 1.8}, {{0.5, 1.0, 1.5, 2.1}, 1.3}};
+    std::uniform_int_distribution<int> someStep(0, kGainSteps - 1);
+    for (const auto& [nodes, at] : layouts) {
+        std::vector<std::vector<std::uint16_t>> steps(nodes.size());
+        std::vector<const std::uint16_t*> parts;
+        for (auto& part : steps) {
+            for (int i = 0; i < 1000; ++i)
+                part.push_back(std::uint16_t(i % 4 == 0 ? 8000 + i : someStep(random)));
+            parts.push_back(part.data());
+        }
+        std::vector<std::uint16_t> out(1000);
+        const MonotoneCubic layout(nodes, at);
+        CubicGainSteps(parts, layout, out.size(), out.data());
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            float y[4];
+            for (std::size_t p = 0; p < nodes.size(); ++p)
+                y[p] = float(steps[p][i]);
+            const float expected = std::clamp(layout(y), 0.0f, float(kGainSteps - 1));
+            ASSERT_LE(std::abs(float(out[i]) - expected), 0.5f + 1e-3f) << nodes.size() << " " << i;
         }
     }
     const MonotoneCubic cubic({1.0, 1.5, 2.0}, 1.2);
