@@ -14,10 +14,16 @@
 # data (Debian liblensfun-data-v1, installed when missing), each on LENS_PICTURES (default 1)
 # mosaics of 6000 x 4000, and a lens with a colour cast. LENSES=0 leaves that part out.
 #
-# Last, velmora_aperture_quality measures pictures taken between two measured apertures: the
-# nearest profile against the blend of both (filter --profiles), on APERTURE_LENSES (default 8)
-# lenses from lensfun's data at 3000 x 2000, pictures with EXIF written by exiv2 (Debian package
-# exiv2, installed when missing). APERTURE_LENSES=0 leaves that part out.
+# Last, velmora_aperture_quality measures pictures taken between two measured apertures, on
+# APERTURE_LENSES (default 8) lenses from lensfun's data at 3000 x 2000, pictures with EXIF
+# written by exiv2 (Debian package exiv2, installed when missing), corrected three ways: (a) the
+# nearest profile (filter --profile), (b) a library of the two neighbouring apertures only, which
+# filter --profiles blends linearly in log2 f-number, and (c) a library of the neighbours and the
+# next measured aperture on each side, from which filter --profiles takes its default, the
+# monotone cubic in log2 f-number (the blend where only the two neighbours are measured). It
+# prints the goal (b's corner errors at most half a's), the same rule for c, c against b, and a
+# cross-check of both against its own computation from the profiles' TIFFs. APERTURE_LENSES=0
+# leaves that part out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -90,7 +96,7 @@ fi
 
 if [[ "$aperture_lenses" -gt 0 ]]; then
     echo
-    echo "Pictures between two measured apertures: the nearest profile against the blend (lensfun):"
+    echo "Pictures between two measured apertures: the nearest profile, the blend and the cubic (lensfun):"
     mkdir -p "$work/apertures"
     "$aperture_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" \
         --work "$work/apertures" --lenses "$aperture_lenses"
