@@ -51,6 +51,15 @@ void InBands(std::size_t places, int jobs,
 
 }  // namespace
 
+std::shared_ptr<const Gains> GainCache::Find(const QString& source, std::int32_t width,
+                                             std::int32_t height, int channels, int bits,
+                                             const ToneTableCache::Entry* codeCurves) {
+    const std::lock_guard lock(mutex_);
+    const auto ofSource = gains_.constFind(source);
+    if (ofSource == gains_.constEnd()) return nullptr;
+    return ofSource->value(SizeKey(width, height, channels, bits, codeCurves));
+}
+
 void GainCache::Forget(const QString& source) {
     const std::lock_guard lock(mutex_);
     gains_.remove(source);

@@ -46,6 +46,10 @@ class GainCache {
                                        const MonotoneCubic* cubic, std::int32_t width,
                                        std::int32_t height, int channels, int bits,
                                        const ToneTableCache::Entry* codeCurves);
+    // The gains of `source` at this size when they are made, else null.
+    std::shared_ptr<const Gains> Find(const QString& source, std::int32_t width,
+                                      std::int32_t height, int channels, int bits,
+                                      const ToneTableCache::Entry* codeCurves);
     // Lets go of the gains of `source`: no picture needs them any more. Pictures that hold them
     // keep them until they are done.
     void Forget(const QString& source);

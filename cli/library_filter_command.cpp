@@ -8,6 +8,7 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <tuple>
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
@@ -144,12 +145,15 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
         ReportProblem("Warning: " + problem + " It is left out of the library.");
 
     std::vector<QString> paths, names;
-    for (const LibraryProfile& profile : library.profiles)
+    std::vector<LensProfile> headers;
+    for (const LibraryProfile& profile : library.profiles) {
         paths.push_back(profile.path);
+        headers.push_back(profile.header);
+    }
     int fallbackIndex = -1;
     if (!options.fallbackFile.isEmpty()) {
         try {
-            ReadLensProfileHeader(options.fallbackFile);
+            headers.push_back(ReadLensProfileHeader(options.fallbackFile));
         } catch (const std::exception& error) {
             ReportProblem("nothing was done: " + QString::fromStdString(error.what()));
             return kSomeFailed;
@@ -161,14 +165,26 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
         names.push_back(QFileInfo(path).fileName());
 
     // The pictures of one choice one after another: each profile is read and each blend made
-    // once, and let go when the last picture that needs it is done. Those none serves go first.
+    // once, and let go when the last picture that needs it is done. Choices go lens by lens and
+    // along the f-numbers, so that only a few neighbouring profiles are held at a time (files
+    // named by aperture first would otherwise interleave the lenses). Those none serves go
+    // first.
     const std::vector<PictureChoice> chosen =
         ChooseForPictures(plan, library, fallbackIndex, options.jobs, options.cubic);
+    const auto orderOf = [&](const PictureChoice& picture) {
+        const ProfileParts& parts = picture.choice.parts;
+        if (parts.empty()) return std::tuple(false, std::string(), 0.0, 0.0, QString());
+        const ShotSettings& first =
+            parts.front().profile < int(library.profiles.size())
+                ? library.profiles[std::size_t(parts.front().profile)].header.shot
+                : ShotSettings{};
+        return std::tuple(true, first.make + '\n' + first.model + '\n' + first.lens,
+                          first.focalLength, first.fNumber, ProfileStore::KeyOf(parts));
+    };
     std::vector<std::size_t> order(chosen.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return ProfileStore::KeyOf(chosen[a].choice.parts) <
-               ProfileStore::KeyOf(chosen[b].choice.parts);
+        return orderOf(chosen[a]) < orderOf(chosen[b]);
     });
     OutputPlan ordered;
     for (const std::size_t i : order)
@@ -211,11 +227,15 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
             }
             thread_local std::vector<std::uint8_t> spare;
             Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-            const std::vector<std::shared_ptr<const LensProfile>> profiles = store.Get(parts);
             std::vector<ProfileCorrector::Part> weighted;
-            for (std::size_t i = 0; i < parts.size(); ++i) {
-                weighted.push_back({ProfileStore::KeyOf({{parts[i].profile, 1.0}}),
-                                    profiles[i].get(), parts[i].weight});
+            for (const ProfileChoice::Part& part : parts) {
+                weighted.push_back({ProfileStore::KeyOf({{part.profile, 1.0}}),
+                                    &headers[std::size_t(part.profile)].flat,
+                                    [&store, index = part.profile] { return store.Get(index); },
+                                    part.weight,
+                                    [&store, index = part.profile] {
+                                        store.Served({{index, 1.0}});
+                                    }});
             }
             std::optional<MonotoneCubic> cubic;
             if (!it.choice.cubicNodes.empty()) {

@@ -67,7 +67,7 @@ void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString
                                const std::vector<Part>& parts, ProgressReport& report,
                                const MonotoneCubic* cubic) {
     for (const Part& part : parts)
-        CheckFits(photo, part.profile->flat, options_.cropCentre);
+        CheckFits(photo, *part.frame, options_.cropCentre);
     const auto tables =
         curves_.TablesFor(photo.colourProfile, photo.colourChannels, photo.bits, options_.space);
     if (!tables->note.isEmpty() && options_.space == GainSpace::Linear) {
@@ -78,18 +78,29 @@ void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString
     const auto codeCurves = options_.space == GainSpace::Code
                                 ? curves_.TablesFor(photo.colourProfile, photo.colourChannels, 16)
                                 : nullptr;
-    std::vector<std::shared_ptr<const Gains>> partGains;
-    std::vector<double> weights;
-    for (const Part& part : parts) {
-        partGains.push_back(gains_.For(part.source, *part.profile, photo.width, photo.height,
-                                       photo.colourChannels, photo.bits, codeCurves.get()));
-        weights.push_back(part.weight);
+    const auto find = [&](const QString& key) {
+        return gains_.Find(key, photo.width, photo.height, photo.colourChannels, photo.bits,
+                           codeCurves.get());
+    };
+    std::shared_ptr<const Gains> gains = find(source);
+    if (gains == nullptr) {
+        std::vector<std::shared_ptr<const Gains>> partGains;
+        std::vector<double> weights;
+        for (const Part& part : parts) {
+            std::shared_ptr<const Gains> made = find(part.source);
+            if (made == nullptr) {
+                made = gains_.For(part.source, *part.load(), photo.width, photo.height,
+                                  photo.colourChannels, photo.bits, codeCurves.get());
+                if (part.made) part.made();
+            }
+            partGains.push_back(std::move(made));
+            weights.push_back(part.weight);
+        }
+        gains = parts.size() == 1
+                    ? partGains.front()
+                    : gains_.Blend(source, partGains, weights, cubic, photo.width, photo.height,
+                                   photo.colourChannels, photo.bits, codeCurves.get());
     }
-    const auto gains =
-        parts.size() == 1
-            ? partGains.front()
-            : gains_.Blend(source, partGains, weights, cubic, photo.width, photo.height,
-                           photo.colourChannels, photo.bits, codeCurves.get());
     ApplyGains(photo, *gains, *tables, options_.space);
 }
 
@@ -116,17 +127,24 @@ int RunProfileFilterCommand(const FilterOptions& options) {
         }
     };
     ProfileCorrector corrector(options);
-    const int status = RunBatch(
-        plan, options.jobs, options.quiet,
-        [&](const PlannedPicture& picture, ProgressReport& report) {
-            // Each worker hands its pixel buffer on to its next picture.
-            thread_local std::vector<std::uint8_t> spare;
-            Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-            corrector.Correct(photo, picture.input, {}, {{{}, &profileOrStop(), 1.0}}, report);
-            WritePhoto(photo, picture.output, options.format, options.quality,
-                       Durability::FlushLater);
-            spare = std::move(photo.bytes);
-        });
+    const int status = RunBatch(plan, options.jobs, options.quiet,
+                                [&](const PlannedPicture& picture, ProgressReport& report) {
+                                    // Each worker hands its pixel buffer on to its next picture.
+                                    thread_local std::vector<std::uint8_t> spare;
+                                    Photo photo = ReadPhoto(picture.input, true, std::move(spare));
+                                    const LensProfile& profile = profileOrStop();
+                                    // The batch's one profile lives as long as the batch: handed on
+                                    // without owning it.
+                                    const auto load = [&profile] {
+                                        return std::shared_ptr<const LensProfile>(
+                                            &profile, [](const LensProfile*) {});
+                                    };
+                                    corrector.Correct(photo, picture.input, {},
+                                                      {{{}, &profile.flat, load, 1.0, {}}}, report);
+                                    WritePhoto(photo, picture.output, options.format,
+                                               options.quality, Durability::FlushLater);
+                                    spare = std::move(photo.bytes);
+                                });
     // Waited for here too, so that a batch whose pictures all failed still reports a bad profile.
     try {
         loading.get();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
 
 #include "cli/command_line.h"
 #include "cli/gain_cache.h"
@@ -22,11 +24,15 @@ class ProfileCorrector {
     explicit ProfileCorrector(const FilterOptions& options);
 
     // One of the profiles a picture takes; `source` tells the profiles of a batch apart (empty
-    // for its one profile).
+    // for its one profile). `frame` gives the size it was measured at (its values may be left
+    // out); `load` gives the whole profile when its gains for the picture's size are not made yet,
+    // and `made`, when given, is told once they are.
     struct Part {
         QString source;
-        const LensProfile* profile = nullptr;
+        const FlatField* frame = nullptr;
+        std::function<std::shared_ptr<const LensProfile>()> load;
         double weight = 1;
+        std::function<void()> made;
     };
 
     // Corrects by the gains of `parts` blended in log space (see BlendGains; through `cubic`

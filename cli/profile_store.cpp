@@ -30,21 +30,31 @@ ProfileStore::Loading ProfileStore::ProfileLocked(int index) {
 
 void ProfileStore::Start(const ProfileParts& parts) {
     const std::lock_guard lock(mutex_);
-    for (const ProfileChoice::Part& part : parts)
+    // Two at a time: the gains of the first are made while the second is read, and no more
+    // than two profiles wait in memory for their turn.
+    int started = 0;
+    for (const ProfileChoice::Part& part : parts) {
+        if (served_[part.profile]) continue;
         ProfileLocked(part.profile);
+        if (++started == 2) break;
+    }
 }
 
-std::vector<std::shared_ptr<const LensProfile>> ProfileStore::Get(const ProfileParts& parts) {
-    std::vector<Loading> loading;
+std::shared_ptr<const LensProfile> ProfileStore::Get(int index) {
+    Loading loading;
     {
         const std::lock_guard lock(mutex_);
-        for (const ProfileChoice::Part& part : parts)
-            loading.push_back(ProfileLocked(part.profile));
+        loading = ProfileLocked(index);
     }
-    std::vector<std::shared_ptr<const LensProfile>> profiles;
-    for (const Loading& profile : loading)
-        profiles.push_back(profile.get());
-    return profiles;
+    return loading.get();
+}
+
+void ProfileStore::Served(const ProfileParts& parts) {
+    const std::lock_guard lock(mutex_);
+    for (const ProfileChoice::Part& part : parts) {
+        served_[part.profile] = true;
+        profiles_.erase(part.profile);
+    }
 }
 
 QStringList ProfileStore::Done(const ProfileParts& parts) {
