@@ -164,7 +164,8 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
                          Range(Known(focals), FocalText) + "); took " + FocalText(took) + ", " +
                          Number(100 * std::abs(took / shot.focalLength - 1)) + " % away";
     }
-    for (const auto& [focalLength, focalWeight] : focal.values) {
+    for (const auto& [measuredFocal, focalWeight] : focal.values) {
+        const double focalLength = measuredFocal;  // lambdas cannot take a structured binding
         std::vector<double> apertures;
         for (const int i : candidates) {
             if (library[std::size_t(i)].focalLength == focalLength) {
