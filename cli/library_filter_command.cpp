@@ -174,10 +174,7 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
     const auto orderOf = [&](const PictureChoice& picture) {
         const ProfileParts& parts = picture.choice.parts;
         if (parts.empty()) return std::tuple(false, std::string(), 0.0, 0.0, QString());
-        const ShotSettings& first =
-            parts.front().profile < int(library.profiles.size())
-                ? library.profiles[std::size_t(parts.front().profile)].header.shot
-                : ShotSettings{};
+        const ShotSettings& first = headers[std::size_t(parts.front().profile)].shot;
         return std::tuple(true, first.make + '\n' + first.model + '\n' + first.lens,
                           first.focalLength, first.fNumber, ProfileStore::KeyOf(parts));
     };
