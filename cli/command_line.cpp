@@ -28,7 +28,9 @@ const char kTuneDescription[] =
     "\n"
     "With --profile FILE, measures a lens profile instead, for pictures of any size and depth:\n"
     "the references (grey cards or a white wall shot through the lens, all of one size) are\n"
-    "averaged in linear light, smoothed, and stored at full resolution as a 16-bit TIFF.";
+    "averaged in linear light, smoothed, and stored at full resolution as a 16-bit TIFF, with\n"
+    "the camera, lens, focal length, f-number and focus distance their EXIF records (for\n"
+    "filter --profiles). References shot with other settings are refused unless --force.";
 
 const char kFilterDescription[] =
     "Adds the stored correction map onto each INPUT (or, in gain mode, multiplies each INPUT\n"
@@ -78,12 +80,17 @@ CommandLine Help(const QString& command, QString text) {
 // The options that say how the references were shot, for references without EXIF or with
 // wrong EXIF.
 struct ShotOptions {
-    QCommandLineOption make{"make", "The camera's make, as its EXIF writes it.", "TEXT"};
-    QCommandLineOption model{"model", "The camera's model, as its EXIF writes it.", "TEXT"};
-    QCommandLineOption lens{"lens", "The lens's name, as the camera's EXIF writes it.", "TEXT"};
-    QCommandLineOption focalLength{"focal-length", "The focal length in millimetres.", "MM"};
-    QCommandLineOption fNumber{"f-number", "The aperture's f-number (2.8 for f/2.8).", "N"};
-    QCommandLineOption focusDistance{"focus-distance", "The focus distance in metres.", "M"};
+    QCommandLineOption make{
+        "make",
+        "With --profile: the camera's make as its EXIF writes it, in place of the references'.",
+        "TEXT"};
+    QCommandLineOption model{"model", "With --profile: the camera's model, likewise.", "TEXT"};
+    QCommandLineOption lens{"lens", "With --profile: the lens's name, likewise.", "TEXT"};
+    QCommandLineOption focalLength{"focal-length",
+                                   "With --profile: the focal length in millimetres.", "MM"};
+    QCommandLineOption fNumber{"f-number", "With --profile: the f-number (2.8 for f/2.8).", "N"};
+    QCommandLineOption focusDistance{"focus-distance",
+                                     "With --profile: the focus distance in metres.", "M"};
     QCommandLineOption force{"force",
                              "Take references that disagree on camera, lens, focal length, "
                              "f-number or focus distance together (the first one's are kept)."};
