@@ -34,6 +34,7 @@ struct PictureChoice {
     ShotSettings shot;
     ProfileChoice choice;
     bool fallback = false;  // none of the library served it
+    QString key;            // ProfileStore::KeyOf its parts
 };
 
 std::vector<PictureChoice> ChooseForPictures(const OutputPlan& plan, const ProfileLibrary& library,
@@ -49,6 +50,7 @@ std::vector<PictureChoice> ChooseForPictures(const OutputPlan& plan, const Profi
             picture.choice.parts = {{fallbackIndex, 1.0}};
             picture.fallback = true;
         }
+        picture.key = ProfileStore::KeyOf(picture.choice.parts);
     });
     return chosen;
 }
@@ -171,18 +173,20 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
     // first.
     const std::vector<PictureChoice> chosen =
         ChooseForPictures(plan, library, fallbackIndex, options.jobs, options.cubic);
-    const auto orderOf = [&](const PictureChoice& picture) {
+    // Made once per picture, not once per comparison.
+    using OrderKey = std::tuple<bool, std::string, double, double, QString>;
+    std::vector<OrderKey> orderKeys;
+    for (const PictureChoice& picture : chosen) {
         const ProfileParts& parts = picture.choice.parts;
-        if (parts.empty()) return std::tuple(false, std::string(), 0.0, 0.0, QString());
-        const ShotSettings& first = headers[std::size_t(parts.front().profile)].shot;
-        return std::tuple(true, first.make + '\n' + first.model + '\n' + first.lens,
-                          first.focalLength, first.fNumber, ProfileStore::KeyOf(parts));
-    };
+        const ShotSettings& first =
+            parts.empty() ? ShotSettings{} : headers[std::size_t(parts.front().profile)].shot;
+        orderKeys.emplace_back(!parts.empty(), first.make + '\n' + first.model + '\n' + first.lens,
+                               first.focalLength, first.fNumber, picture.key);
+    }
     std::vector<std::size_t> order(chosen.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return orderOf(chosen[a]) < orderOf(chosen[b]);
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return orderKeys[a] < orderKeys[b]; });
     OutputPlan ordered;
     for (const std::size_t i : order)
         ordered.pictures.push_back(plan.pictures[i]);
@@ -238,7 +242,7 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
             if (!it.choice.cubicNodes.empty()) {
                 cubic.emplace(it.choice.cubicNodes, it.choice.cubicAt);
             }
-            corrector.Correct(photo, picture.input, ProfileStore::KeyOf(parts), weighted, report,
+            corrector.Correct(photo, picture.input, it.key, weighted, report,
                               cubic ? &*cubic : nullptr);
             WritePhoto(photo, picture.output, options.format, options.quality,
                        Durability::FlushLater);

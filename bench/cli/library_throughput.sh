@@ -26,26 +26,10 @@ photos=/usr/share/backgrounds/mate/nature
 for tool in "$cli" "$make_photos" "$gnu_time" /usr/bin/exiv2; do
     [[ -x "$tool" ]] || { echo "missing $tool; build the cli targets first (and run scripts/setup)" >&2; exit 2; }
 done
-if ! compgen -G "$photos/*.jpg" >/dev/null; then
-    echo "Installing the photographs (Debian package mate-backgrounds) ..."
-    sudo=""
-    [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        mate-backgrounds
-fi
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-library-throughput.XXXXXX")"
-out_root="$work"
-if [[ -d /dev/shm && -w /dev/shm ]]; then
-    out_root="$(mktemp -d /dev/shm/velmora-library-throughput.XXXXXX)"
-fi
-trap 'rm -rf "$work" "$out_root"' EXIT
-out="$out_root/out"
+source "$root/bench/bench_common.sh"
+ensure_photos "$photos"
+make_scratch library-throughput
 mkdir -p "$work/lib" "$work/dcim"
-
-now() { date +%s.%N; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
 lenses=("RF15-35mm F2.8 L IS USM" "RF50mm F1.2 L USM" "RF85mm F1.2 L USM")
 measured=(2.8 4 5.6 8 11)

@@ -34,25 +34,9 @@ for tool in "$cli" "$codec" "$make_photos" "$magick" "$vips" "$gnu_time"; do
     [[ -x "$tool" ]] || { echo "missing $tool; build the cli targets first (and run scripts/setup)" >&2; exit 2; }
 done
 
-if ! compgen -G "$photos/*.jpg" >/dev/null; then
-    echo "Installing the photographs (Debian package mate-backgrounds) ..."
-    sudo=""
-    [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        mate-backgrounds
-fi
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-profile-throughput.XXXXXX")"
-out_root="$work"
-if [[ -d /dev/shm && -w /dev/shm ]]; then
-    out_root="$(mktemp -d /dev/shm/velmora-profile-throughput.XXXXXX)"
-fi
-trap 'rm -rf "$work" "$out_root"' EXIT
-out="$out_root/out"
-
-now() { date +%s.%N; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+source "$root/bench/bench_common.sh"
+ensure_photos "$photos"
+make_scratch profile-throughput
 
 echo "Making $count photographs of 6000 x 4000 (JPEG and 16-bit TIFF) in $work ..."
 "$make_photos" --photos "$photos" --out "$work" --count "$count" --jobs "$jobs"

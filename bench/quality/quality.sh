@@ -49,17 +49,8 @@ if [[ "$aperture_lenses" -gt 0 ]]; then
     [[ -x "$aperture_quality" ]] || { echo "missing $aperture_quality; build the cli targets first" >&2; exit 2; }
 fi
 
-install_packages() {
-    local sudo=""
-    [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
-}
-
-if ! compgen -G "$photos/*.jpg" >/dev/null; then
-    echo "Installing the photographs (Debian package mate-backgrounds) ..."
-    install_packages mate-backgrounds
-fi
+source "$root/bench/bench_common.sh"
+ensure_photos "$photos"
 if [[ "$lenses" -gt 0 || "$aperture_lenses" -gt 0 ]] && ! compgen -G "$lensfun/*.xml" >/dev/null; then
     echo "Installing lensfun's lens data (Debian package liblensfun-data-v1) ..."
     install_packages liblensfun-data-v1

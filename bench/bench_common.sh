@@ -1,0 +1,32 @@
+# Shared by the benchmark scripts; source it after `set -euo pipefail`.
+
+# Installs Debian packages (sudo when not root).
+install_packages() {
+    local sudo=""
+    [[ "$(id -u)" -eq 0 ]] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
+
+# The photographs the benchmarks are made of (Debian's mate-backgrounds), installed when missing.
+ensure_photos() {
+    if ! compgen -G "$1/*.jpg" >/dev/null; then
+        echo "Installing the photographs (Debian package mate-backgrounds) ..."
+        install_packages mate-backgrounds
+    fi
+}
+
+# Sets `work` (a temporary folder for the inputs) and `out` (the outputs, in tmpfs when there is
+# one), both named after $1 and removed when the script ends.
+make_scratch() {
+    work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-$1.XXXXXX")"
+    out_root="$work"
+    if [[ -d /dev/shm && -w /dev/shm ]]; then
+        out_root="$(mktemp -d "/dev/shm/velmora-$1.XXXXXX")"
+    fi
+    trap 'rm -rf "$work" "$out_root"' EXIT
+    out="$out_root/out"
+}
+
+now() { date +%s.%N; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
