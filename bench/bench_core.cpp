@@ -197,7 +197,7 @@ void ProfileGain(benchmark::State& state, Kernel kernel) {
     CountPerSample(state);
 }
 
-// 8-bit pictures' lookup by gain step: one kernel for every processor.
+// 8-bit pictures' lookup by gain step, through the active kernel (gathers where AVX2 runs).
 void ProfileGainSteps(benchmark::State& state) {
     const ToneTables tables(SrgbToLinear, 255);
     const GainLookup lookup(tables, GainSpace::Linear);

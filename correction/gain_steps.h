@@ -63,6 +63,9 @@ class GainLookup {
     GainLookup(const ToneTables& tables, GainSpace space);
     const std::uint8_t* results() const { return results_.data(); }
 
+    // Bytes after the last row, so that a vector kernel may read four bytes at any entry.
+    static constexpr std::size_t kPadding = 4;
+
   private:
     std::vector<std::uint8_t> results_;
 };

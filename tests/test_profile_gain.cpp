@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <map>
+#include <memory>
 #include <random>
 #include <utility>
 #include <vector>
@@ -154,29 +155,52 @@ TEST_P(ProfileGainKernels, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
 }
 
 // Each kind of correction keeps the promise its name makes, on a flat with a blue cast.
-// 8-bit rows by gain step: the same bytes as the search under each step's gain, alpha kept, in
-// both spaces; and each gain's step is the nearest in the logarithm, cut at 1/16 and 16.
-TEST(ProfileGain, StepsLookUpWhatTheSearchGives) {
-    const ToneTables srgb(SrgbToLinear, 255);
+// 8-bit rows by gain step: the same bytes as the search under each step's gain, on every kernel,
+// with alpha kept and without, a curve of its own per channel, in both spaces; and each gain's
+// step is the nearest in the logarithm, cut at 1/16 and 16.
+TEST_P(ProfileGainKernels, StepsLookUpWhatTheSearchGives) {
+    const std::vector<CurveCase> curves = Curves();
+    std::vector<std::unique_ptr<ToneTables>> tables;
+    for (std::size_t c = 0; c < 3; ++c)
+        tables.push_back(std::make_unique<ToneTables>(curves[c].curve, 255));
     for (const GainSpace space : {GainSpace::Linear, GainSpace::Code}) {
-        const GainLookup lookup(srgb, space);
-        const GainLookup* lookups[] = {&lookup, &lookup, &lookup};
-        const ToneTables* tables[] = {&srgb, &srgb, &srgb};
-        std::mt19937 random(11);
-        std::vector<std::uint8_t> row(4 * 3000);
-        std::vector<std::uint16_t> steps(3 * 3000);
-        std::vector<float> gains(3 * 3000);
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            steps[i] = std::uint16_t(random() % kGainSteps);
-            gains[i] = StepGain(steps[i]);
+        std::vector<std::unique_ptr<GainLookup>> lookups;
+        for (const auto& table : tables)
+            lookups.push_back(std::make_unique<GainLookup>(*table, space));
+        const GainLookup* perChannel[] = {lookups[0].get(), lookups[1].get(), lookups[2].get()};
+        const ToneTables* tablesOf[] = {tables[0].get(), tables[1].get(), tables[2].get()};
+        struct Layout {
+            int samplesPerPixel;
+            int gainsPerPixel;
+        };
+        for (const Layout layout : {Layout{4, 3}, Layout{3, 3}, Layout{1, 1}}) {
+            // An odd width leaves a tail after the last whole vector group.
+            const std::int32_t pixels = 3001;
+            std::mt19937 random(11);
+            std::vector<std::uint8_t> row(std::size_t(pixels) * layout.samplesPerPixel);
+            std::vector<std::uint16_t> steps(std::size_t(pixels) * layout.gainsPerPixel);
+            std::vector<float> gains(steps.size());
+            for (std::size_t i = 0; i < steps.size(); ++i) {
+                steps[i] = std::uint16_t(random() % kGainSteps);
+                gains[i] = StepGain(steps[i]);
+            }
+            for (std::uint8_t& sample : row)
+                sample = std::uint8_t(random());
+            // Full-scale samples at the largest step read the tables' last bytes.
+            row[row.size() - 1] = 255;
+            steps[steps.size() - 1] = kGainSteps - 1;
+            gains[gains.size() - 1] = StepGain(kGainSteps - 1);
+            std::vector<std::uint8_t> searched = row;
+            ApplyGainStepsRow(row.data(), pixels, layout.samplesPerPixel, layout.gainsPerPixel,
+                              steps.data(), perChannel);
+            ApplyGainRow(searched.data(), pixels, layout.samplesPerPixel, layout.gainsPerPixel,
+                         gains.data(), tablesOf, space);
+            EXPECT_EQ(row, searched) << layout.samplesPerPixel << " samples a pixel";
         }
-        for (std::uint8_t& sample : row)
-            sample = std::uint8_t(random());
-        std::vector<std::uint8_t> searched = row;
-        ApplyGainStepsRow(row.data(), 3000, 4, 3, steps.data(), lookups);
-        ApplyGainRow(searched.data(), 3000, 4, 3, gains.data(), tables, space);
-        EXPECT_EQ(row, searched);
     }
+}
+
+TEST(ProfileGain, GainStepIsTheNearestInTheLogarithm) {
     for (const float gain : {0.01f, 0.0625f, 0.07f, 1.0f, 1.0003f, 2.5f, 15.99f, 16.0f, 1e9f}) {
         const double exact = (std::log2(gain) + 4) * kGainStepsPerOctave;
         const double expected = std::clamp(std::nearbyint(exact), 0.0, double(kGainSteps - 1));
