@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 #include <utility>
 
 #include "cli/job_runner.h"
@@ -76,33 +75,44 @@ std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensPro
     if (const auto found = ofSource.constFind(key); found != ofSource.constEnd()) return *found;
     const bool sameSize = profile.flat.width == width && profile.flat.height == height;
     std::array<double, 3> centre = profile.centre;
-    FlatField resampled;
-    if (!sameSize) resampled = ResampleFlat(profile.flat, width, height, fit_);
-    if (codeCurves != nullptr) {
-        resampled =
-            InCodeValues(sameSize ? profile.flat : resampled, centre, codeCurves->pointers());
-    }
-    const FlatField& flat = resampled.values.empty() ? profile.flat : resampled;
     auto gains = std::make_shared<Gains>();
-    const std::size_t values = flat.places() * std::size_t(channels);
+    const std::size_t places = std::size_t(width) * std::size_t(height);
+    const std::size_t values = places * std::size_t(channels);
     if (bits == 8) {
         gains->steps.resize(values);
     } else {
         gains->gains.resize(values);
     }
-    // A flat read from its file at the picture's size holds only the file's values.
-    std::optional<FileValueSteps> fileValues;
-    if (bits == 8 && sameSize && codeCurves == nullptr && what_ == CorrectWhat::Both &&
-        flat.channels == channels) {
-        fileValues.emplace(centre, channels);
+    // The usual case: the file's values, each looked up once per channel.
+    if (sameSize && codeCurves == nullptr && what_ == CorrectWhat::Both &&
+        !profile.fileValues.empty() && profile.flat.channels == channels) {
+        const FileValueGains lookup(centre, channels);
+        InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
+            const std::size_t at = first * std::size_t(channels);
+            if (bits == 8) {
+                lookup.Steps(profile.fileValues.data() + at, count, gains->steps.data() + at);
+            } else {
+                lookup.Gains(profile.fileValues.data() + at, count, gains->gains.data() + at);
+            }
+        });
+        ofSource.insert(key, gains);
+        return gains;
     }
-    InBands(flat.places(), jobs_, [&](std::size_t first, std::size_t places) {
+    FlatField withValues;
+    if (profile.flat.values.empty()) withValues = FlatWithValues(profile);
+    const FlatField& full = withValues.values.empty() ? profile.flat : withValues;
+    FlatField resampled;
+    if (!sameSize) resampled = ResampleFlat(full, width, height, fit_);
+    if (codeCurves != nullptr) {
+        resampled = InCodeValues(sameSize ? full : resampled, centre, codeCurves->pointers());
+    }
+    const FlatField& flat = resampled.values.empty() ? full : resampled;
+    InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
         const std::size_t at = first * std::size_t(channels);
         if (bits == 8) {
-            ComputeGainSteps(flat, centre, what_, channels, first, places, gains->steps.data() + at,
-                             fileValues ? &*fileValues : nullptr);
+            ComputeGainSteps(flat, centre, what_, channels, first, count, gains->steps.data() + at);
         } else {
-            ComputeGains(flat, centre, what_, channels, first, places, gains->gains.data() + at);
+            ComputeGains(flat, centre, what_, channels, first, count, gains->gains.data() + at);
         }
     });
     ofSource.insert(key, gains);

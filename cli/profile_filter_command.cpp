@@ -115,8 +115,9 @@ int RunProfileFilterCommand(const FilterOptions& options) {
     // Read while the first pictures decode: a 24-megapixel profile takes 0.4 s, in which one
     // core would otherwise wait. A profile that cannot be read stops the batch before any
     // picture is written.
-    std::shared_future<LensProfile> loading =
-        std::async(std::launch::async, LoadLensProfile, options.profileFile);
+    std::shared_future<LensProfile> loading = std::async(std::launch::async, [&options] {
+        return LoadLensProfile(options.profileFile, FlatValues::AsStored);
+    });
     const auto profileOrStop = [&loading]() -> const LensProfile& {
         // Each thread waits through a copy of its own, as shared futures want.
         const std::shared_future<LensProfile> mine = loading;

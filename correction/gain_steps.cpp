@@ -77,36 +77,52 @@ std::vector<std::uint16_t> ToGainSteps(const std::vector<float>& gains) {
     return steps;
 }
 
-FileValueSteps::FileValueSteps(const std::array<double, 3>& centre, int channels) : values_(65536) {
+FileValueGains::FileValueGains(const std::array<double, 3>& centre, int channels)
+    : channels_(channels) {
     // Made by the very calls that ComputeGainSteps makes, on a flat holding every file value.
     FlatField every{65536, 1, channels, std::vector<float>(65536 * std::size_t(channels))};
     for (std::uint32_t k = 0; k < 65536; ++k) {
-        values_[k] = float(double(k) / 65535.0);
         for (int c = 0; c < channels; ++c)
-            every.values[k * std::size_t(channels) + std::size_t(c)] = values_[k];
+            every.values[k * std::size_t(channels) + std::size_t(c)] =
+                float(double(k) / 65535.0);
     }
-    const std::vector<std::uint16_t> steps =
-        ToGainSteps(ComputeGains(every, centre, CorrectWhat::Both, channels));
-    for (int c = 0; c < channels; ++c) {
-        steps_[std::size_t(c)].resize(65536);
-        for (std::size_t k = 0; k < 65536; ++k)
-            steps_[std::size_t(c)][k] = steps[k * std::size_t(channels) + std::size_t(c)];
+    const std::vector<float> gains = ComputeGains(every, centre, CorrectWhat::Both, channels);
+    for (std::size_t c = 0; c < std::size_t(channels); ++c) {
+        gains_[c].resize(65536);
+        steps_[c].resize(65536);
+        for (std::size_t k = 0; k < 65536; ++k) {
+            gains_[c][k] = gains[k * std::size_t(channels) + c];
+            steps_[c][k] = GainStep(gains_[c][k]);
+        }
     }
+}
+
+namespace {
+
+template <typename Value>
+void LookUpPlaces(const std::array<std::vector<Value>, 3>& tables, int channels,
+                  const std::uint16_t* values, std::size_t places, Value* out) {
+    const std::size_t perPlace = std::size_t(channels);
+    for (std::size_t p = 0; p < places; ++p) {
+        for (std::size_t c = 0; c < perPlace; ++c)
+            out[p * perPlace + c] = tables[c][values[p * perPlace + c]];
+    }
+}
+
+}  // namespace
+
+void FileValueGains::Gains(const std::uint16_t* values, std::size_t places, float* out) const {
+    LookUpPlaces(gains_, channels_, values, places, out);
+}
+
+void FileValueGains::Steps(const std::uint16_t* values, std::size_t places,
+                           std::uint16_t* out) const {
+    LookUpPlaces(steps_, channels_, values, places, out);
 }
 
 void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                       int pictureChannels, std::size_t firstPlace, std::size_t places,
-                      std::uint16_t* out, const FileValueSteps* fileValues) {
-    if (fileValues != nullptr && what == CorrectWhat::Both && flat.channels == pictureChannels) {
-        const std::size_t channels = std::size_t(pictureChannels);
-        for (std::size_t i = 0; i < places; ++i) {
-            const float* values = flat.values.data() + (firstPlace + i) * channels;
-            std::uint16_t* steps = out + i * channels;
-            if (fileValues->Lookup(values, pictureChannels, steps)) continue;
-            ComputeGainSteps(flat, centre, what, pictureChannels, firstPlace + i, 1, steps);
-        }
-        return;
-    }
+                      std::uint16_t* out) {
     constexpr std::size_t kPlacesAtOnce = 4096;
     std::vector<float> gains(kPlacesAtOnce * std::size_t(pictureChannels));
     for (std::size_t done = 0; done < places; done += kPlacesAtOnce) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,20 @@ struct ShotSettings {
 // A lens profile: the smoothed flat field of one or more references, in linear light at their
 // full resolution, and the centre level of each channel that the gains bring every place up to.
 struct LensProfile {
-    FlatField flat;
+    FlatField flat;  // its values empty where the profile keeps only `fileValues`
+    // The flat as its file stores it, k for k / 65535, where it was read that way: a batch makes
+    // its gains from these by lookup and needs the flat's float values only for other sizes or
+    // kinds of correction.
+    std::vector<std::uint16_t> fileValues;
     std::array<double, 3> centre{};  // per channel; a grey profile repeats its one level
     int referenceBits = 8;
     int smoothRadius = 0;
     std::vector<std::string> references;  // file names, in the order given
     ShotSettings shot;                    // of the references
 };
+
+// The profile's flat with its float values, made from its file values where it keeps only those
+// (each k / 65535 as the nearest float, as the file's reader makes it).
+FlatField FlatWithValues(const LensProfile& profile);
 
 }  // namespace velmora

@@ -17,9 +17,13 @@ namespace velmora {
 // Written atomically; raises ErrorKind::File naming the file when it cannot be.
 void SaveLensProfile(const LensProfile& profile, const QString& path);
 
+// How a loaded profile keeps its flat: as float values (LensProfile::flat), or as the file's
+// samples (LensProfile::fileValues), half the memory and no conversion, for a batch's gains.
+enum class FlatValues { Float, AsStored };
+
 // Raises ErrorKind::File naming the file and what is wrong: it cannot be read, is not a TIFF,
 // is cut short, is not a lens profile, is of another version, or does not match its checksum.
-LensProfile LoadLensProfile(const QString& path);
+LensProfile LoadLensProfile(const QString& path, FlatValues kept = FlatValues::Float);
 
 // What the profile's description tells, without reading its pixels or checking its checksum (the
 // flat's values stay empty): enough to choose among a library of profiles. Raises as

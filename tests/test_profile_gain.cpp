@@ -9,6 +9,7 @@
 
 #include "correction/flat_field.h"
 #include "correction/gain_steps.h"
+#include "correction/lens_profile.h"
 #include "correction/profile_gain.h"
 #include "correction/tone_curve.h"
 #include "test_support.h"
@@ -284,25 +285,32 @@ TEST(ProfileGain, SmoothingEqualsBoxesSummedInFull) {
     }
 }
 
-// A flat read from a profile file takes its steps by lookup: the same steps as computing them,
-// for file values, for values no file holds (a resampled flat), and beyond the gain's range.
+// A flat kept as its file's values takes its gains and steps by lookup: the same as computing
+// them from its float values, at the ends of the range and beyond the gain's cut too.
 TEST(ProfileGainSteps, LookupOfFileValuesEqualsComputing) {
     std::mt19937 random(7);
     for (const int channels : {1, 3}) {
-        FlatField flat{64, 32, channels, {}};
-        for (std::size_t i = 0; i < flat.places() * std::size_t(channels); ++i) {
-            const auto k = std::uniform_int_distribution<int>(0, 65535)(random);
-            flat.values.push_back(i % 7 == 3 ? float(k) / 65537.0f : float(double(k) / 65535.0));
-        }
-        flat.values[0] = 0.0f;
-        const std::array<double, 3> centre{0.61, 0.5, 0.43};
-        const FileValueSteps lookup(centre, channels);
-        std::vector<std::uint16_t> computed(flat.values.size()), looked(flat.values.size());
-        ComputeGainSteps(flat, centre, CorrectWhat::Both, channels, 0, flat.places(),
-                         computed.data());
-        ComputeGainSteps(flat, centre, CorrectWhat::Both, channels, 0, flat.places(), looked.data(),
-                         &lookup);
-        EXPECT_EQ(looked, computed) << channels;
+        LensProfile profile;
+        profile.flat = FlatField{64, 32, channels, {}};
+        profile.centre = {0.61, 0.5, 0.43};
+        for (std::size_t i = 0; i < profile.flat.places() * std::size_t(channels); ++i)
+            profile.fileValues.push_back(std::uint16_t(random()));
+        profile.fileValues[0] = 0;
+        profile.fileValues[1] = 65535;
+        profile.fileValues[2] = 1000;  // a gain above 16
+        const FlatField flat = FlatWithValues(profile);
+        const std::size_t places = flat.places();
+        const FileValueGains lookup(profile.centre, channels);
+        std::vector<std::uint16_t> computedSteps(flat.values.size()), lookedSteps(computedSteps);
+        std::vector<float> computedGains(flat.values.size()), lookedGains(computedGains);
+        ComputeGainSteps(flat, profile.centre, CorrectWhat::Both, channels, 0, places,
+                         computedSteps.data());
+        ComputeGains(flat, profile.centre, CorrectWhat::Both, channels, 0, places,
+                     computedGains.data());
+        lookup.Steps(profile.fileValues.data(), places, lookedSteps.data());
+        lookup.Gains(profile.fileValues.data(), places, lookedGains.data());
+        EXPECT_EQ(lookedSteps, computedSteps) << channels;
+        EXPECT_EQ(lookedGains, computedGains) << channels;
     }
 }
 
