@@ -11,14 +11,15 @@
 #include "correction/lens_profile.h"
 #include "correction/profile_blend.h"
 #include "correction/profile_gain.h"
+#include "correction/unset_vector.h"
 #include "platform/flat_resample.h"
 
 namespace velmora {
 
 // The gains at every place of a picture: as floats for 16 bits, as steps for 8 (see GainStep).
 struct Gains {
-    std::vector<float> gains;
-    std::vector<std::uint16_t> steps;
+    UnsetVector<float> gains;
+    UnsetVector<std::uint16_t> steps;
 };
 
 // The gains of every picture size and depth met in the batch, made once and then shared; in

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "correction/flat_field.h"
+#include "correction/unset_vector.h"
 
 namespace velmora {
 
@@ -29,7 +30,7 @@ struct LensProfile {
     // The flat as its file stores it, k for k / 65535, where it was read that way: a batch makes
     // its gains from these by lookup and needs the flat's float values only for other sizes or
     // kinds of correction.
-    std::vector<std::uint16_t> fileValues;
+    UnsetVector<std::uint16_t> fileValues;
     std::array<double, 3> centre{};  // per channel; a grey profile repeats its one level
     int referenceBits = 8;
     int smoothRadius = 0;
