@@ -102,10 +102,19 @@ namespace {
 template <typename Value>
 void LookUpPlaces(const std::array<std::vector<Value>, 3>& tables, int channels,
                   const std::uint16_t* values, std::size_t places, Value* out) {
-    const std::size_t perPlace = std::size_t(channels);
-    for (std::size_t p = 0; p < places; ++p) {
-        for (std::size_t c = 0; c < perPlace; ++c)
-            out[p * perPlace + c] = tables[c][values[p * perPlace + c]];
+    if (channels == 1) {
+        const Value* grey = tables[0].data();
+        for (std::size_t p = 0; p < places; ++p)
+            out[p] = grey[values[p]];
+        return;
+    }
+    const Value* red = tables[0].data();
+    const Value* green = tables[1].data();
+    const Value* blue = tables[2].data();
+    for (std::size_t p = 0; p < places; ++p, values += 3, out += 3) {
+        out[0] = red[values[0]];
+        out[1] = green[values[1]];
+        out[2] = blue[values[2]];
     }
 }
 

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdio>
 #include <exception>
+#include <vector>
 
 #include "cli/job_runner.h"
 #include "cli/picture_memory.h"
@@ -72,10 +73,13 @@ int main(int argc, char* argv[]) {
     std::atomic<int> failed{0};
     velmora::RunJobs(int(inputs.size()), jobs, [&](int i) {
         try {
-            const velmora::Photo photo = velmora::ReadPhoto(inputs[i]);
+            // Each worker hands its pixel buffer on to its next picture, as velmora-cli does.
+            thread_local std::vector<std::uint8_t> spare;
+            velmora::Photo photo = velmora::ReadPhoto(inputs[i], true, std::move(spare));
             velmora::WritePhoto(
                 photo, QDir(folder).filePath(QFileInfo(inputs[i]).fileName() + "." + suffix),
                 format, quality, velmora::Durability::FlushLater);
+            spare = std::move(photo.bytes);
         } catch (const std::exception& error) {
             std::fprintf(stderr, "%s\n", error.what());
             ++failed;
