@@ -22,7 +22,8 @@ ProfileStore::Loading ProfileStore::ProfileLocked(int index) {
     Loading& loading = profiles_[index];
     if (!loading.valid()) {
         loading = std::async(std::launch::async, [path = paths_[std::size_t(index)]] {
-                      return std::make_shared<const LensProfile>(LoadLensProfile(path, FlatValues::AsStored));
+                      return std::make_shared<const LensProfile>(
+                          LoadLensProfile(path, FlatValues::AsStored));
                   }).share();
     }
     return loading;

@@ -83,8 +83,7 @@ FileValueGains::FileValueGains(const std::array<double, 3>& centre, int channels
     FlatField every{65536, 1, channels, std::vector<float>(65536 * std::size_t(channels))};
     for (std::uint32_t k = 0; k < 65536; ++k) {
         for (int c = 0; c < channels; ++c)
-            every.values[k * std::size_t(channels) + std::size_t(c)] =
-                float(double(k) / 65535.0);
+            every.values[k * std::size_t(channels) + std::size_t(c)] = float(double(k) / 65535.0);
     }
     const std::vector<float> gains = ComputeGains(every, centre, CorrectWhat::Both, channels);
     for (std::size_t c = 0; c < std::size_t(channels); ++c) {
