@@ -3,8 +3,9 @@
 //
 // Expected: ReadLensProfileHeader and LoadLensProfile agree on what the description says, or the
 // header alone is read where the pixels are damaged; LoadLensProfile returns a profile whose flat
-// matches its stated size and channels, with every value within 0..1, or raises velmora::Error of
-// kind File; nothing else escapes and nothing crashes, hangs or allocates past the limit.
+// matches its stated size and channels, with every value within 0..1 and the same when it keeps
+// the file's values, or raises velmora::Error of kind File; nothing else escapes and nothing
+// crashes, hangs or allocates past the limit.
 
 #include <unistd.h>
 
@@ -68,6 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const float value : flat.values) {
             if (!(value >= 0.0f && value <= 1.0f)) Fail("value outside 0..1");
         }
+        // A batch keeps the file's values instead; they must make the same flat.
+        const velmora::LensProfile stored =
+            velmora::LoadLensProfile(path, velmora::FlatValues::AsStored);
+        if (!stored.flat.values.empty() || velmora::FlatWithValues(stored).values != flat.values)
+            Fail("the file's values and the float flat disagree");
     } catch (const velmora::Error& error) {
         if (error.kind() != velmora::ErrorKind::File) Fail("error of another kind than File");
     }
