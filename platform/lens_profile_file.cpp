@@ -11,12 +11,16 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <stdexcept>
+#include <thread>
 #include <vips/vips8>
 
 #include "correction/atomic_file.h"
 #include "correction/error.h"
+#include "correction/unset_vector.h"
 #include "platform/photo_file.h"
 #include "platform/picture_rows.h"
+#include "platform/tiff_strips.h"
 
 namespace velmora {
 namespace {
@@ -198,26 +202,35 @@ LensProfile LoadLensProfile(const QString& path, FlatValues kept) {
         description = ReadDescription(image, path, profile);
         const int channels = profile.flat.channels;
         const std::size_t samples = profile.flat.places() * std::size_t(channels);
-        if (kept == FlatValues::AsStored) {
-            profile.fileValues.resize(samples);
-        } else {
-            profile.flat.values.resize(samples);
-        }
         const std::string stored = description.take("crc32").toString().toStdString();
         std::uint32_t crc = DescriptionCrc(description);
-        const std::size_t rowSamples = std::size_t(image.width()) * std::size_t(channels);
-        ForEachRow(image, [&](int y, const std::uint8_t* bytes) {
-            const auto* row = reinterpret_cast<const std::uint16_t*>(bytes);
-            crc = AddToCrc(crc, row, rowSamples);
-            const std::size_t at = std::size_t(y) * rowSamples;
-            if (kept == FlatValues::AsStored) {
-                std::copy(row, row + rowSamples, profile.fileValues.data() + at);
-                return;
-            }
-            float* out = profile.flat.values.data() + at;
-            for (std::size_t i = 0; i < rowSamples; ++i)
-                out[i] = float(double(row[i]) / kFullScale);
-        });
+        // Decoded a strip per core at a time where the file is laid out as this program writes
+        // it (the usual case), else a row at a time in order.
+        UnsetVector<std::uint16_t> values(samples);
+        bool decoded = false;
+        try {
+            decoded = ReadStrips16(bytes, image.width(), image.height(), channels, values.data(),
+                                   int(std::thread::hardware_concurrency()));
+        } catch (const std::runtime_error& error) {
+            Fail(path, "is damaged or cut short (" + QString::fromStdString(error.what()) + ").");
+        }
+        if (decoded) {
+            crc = AddToCrc(crc, values.data(), samples);
+        } else {
+            const std::size_t rowSamples = std::size_t(image.width()) * std::size_t(channels);
+            ForEachRow(image, [&](int y, const std::uint8_t* bytes) {
+                const auto* row = reinterpret_cast<const std::uint16_t*>(bytes);
+                crc = AddToCrc(crc, row, rowSamples);
+                std::copy(row, row + rowSamples, values.data() + std::size_t(y) * rowSamples);
+            });
+        }
+        if (kept == FlatValues::AsStored) {
+            profile.fileValues = std::move(values);
+        } else {
+            profile.flat.values.resize(samples);
+            for (std::size_t i = 0; i < samples; ++i)
+                profile.flat.values[i] = float(double(values[i]) / kFullScale);
+        }
         if (CrcText(crc).toStdString() != stored) {
             Fail(path, "is damaged: its checksum does not match its content.");
         }

@@ -295,6 +295,8 @@ void TestCliProfile::refusalsWriteNothing_data() {
         << "16-bit";
     QTest::newRow("profile cut short") << filter << "cut" << 1 << "lens.tif";
     QTest::newRow("profile edited") << filter << "edited" << 1 << "checksum";
+    // Compressed pixels overwritten: the decoder or the checksum finds it.
+    QTest::newRow("profile's pixels scrambled") << filter << "scrambled" << 1 << "lens.tif";
     QTest::newRow("a TIFF picture as profile") << filter << "foreign" << 1 << "not a lens profile";
     QTest::newRow("a JPEG as profile") << filter << "jpeg" << 1 << "not a TIFF";
     QTest::newRow("header claims 100000 x 100000") << filter << "huge" << 1 << "more than";
@@ -323,6 +325,10 @@ void TestCliProfile::refusalsWriteNothing() {
     QByteArray profile = ReadFileBytes(path("lens.tif"));
     if (damage == "cut") profile.truncate(profile.size() / 2);
     if (damage == "edited") profile.replace("\"smooth\":2", "\"smooth\":3");
+    if (damage == "scrambled") {
+        for (qsizetype i = 16; i < profile.size() / 2; i += 7)
+            profile[i] = char(i * 31);
+    }
     if (damage == "foreign") {
         save(MakeShot(shot, 7), "picture.tif");
         profile = ReadFileBytes(path("picture.tif"));
