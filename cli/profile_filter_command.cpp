@@ -112,9 +112,9 @@ int RunProfileFilterCommand(const FilterOptions& options) {
         ReportUsageError("nothing was done: " + plan.refusal, "filter");
         return kUsageError;
     }
-    // Read while the first pictures decode: a 24-megapixel profile takes 0.25 s of one core,
-    // which would otherwise wait. A profile that cannot be read stops the batch before any
-    // picture is written.
+    // Read while the first pictures decode, which would otherwise wait for it: a 24-megapixel
+    // profile takes 0.25 s of processor time. A profile that cannot be read stops the batch
+    // before any picture is written.
     std::shared_future<LensProfile> loading = std::async(std::launch::async, [&options] {
         return LoadLensProfile(options.profileFile, FlatValues::AsStored);
     });
