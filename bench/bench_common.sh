@@ -30,3 +30,28 @@ make_scratch() {
 
 now() { date +%s.%N; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+
+# The median of three runs of a command, its output discarded. Before each run the folder named
+# first (none when empty) is emptied and everything written so far is flushed, so that no run
+# pays for an earlier one's disk writes.
+median_of_3() {
+    local folder=$1
+    shift
+    local times=()
+    for _ in 1 2 3; do
+        [[ -z "$folder" ]] || { rm -rf "$folder"; mkdir -p "$folder"; }
+        sync
+        local start
+        start=$(now)
+        "$@" >/dev/null
+        times+=("$(seconds "$start" "$(now)")")
+    done
+    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
+}
+
+# Runs a command under GNU time, appending its peak memory (max RSS, kB) to the file named first.
+peak_memory() {
+    local file=$1
+    shift
+    /usr/bin/time -f %M -a -o "$file" "$@"
+}

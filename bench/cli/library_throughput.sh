@@ -66,47 +66,37 @@ for ((i = 0; i < count; i++)); do
     group["$work/lib/lens$l-f${measured[$k]}.tif"]+="$work/dcim/$name "
 done
 
-# The median of three runs, its output folder emptied and everything flushed before each; the
-# peak memory of each process is appended to the file named first.
-median_of_3() {
-    local rss=$1
-    shift
-    local times=()
-    for _ in 1 2 3; do
-        rm -rf "$out"
-        mkdir -p "$out"
-        sync
-        local start
-        start=$(now)
-        "$@"
-        times+=("$(seconds "$start" "$(now)")")
-        written=$(find "$out" -name "*.jpg" | wc -l)
-        [[ "$written" -eq "$count" ]] || { echo "$* wrote $written of $count pictures" >&2; exit 1; }
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
+# Every run must write all the pictures.
+check_written() {
+    local written
+    written=$(find "$out" -name "*.jpg" | wc -l)
+    [[ "$written" -eq "$count" ]] || { echo "$1 wrote $written of $count pictures" >&2; exit 1; }
 }
 
 library_run() {
-    "$gnu_time" -f %M -a -o "$work/library.rss" "$cli" filter --profiles "$work/lib" \
+    peak_memory "$work/library.rss" "$cli" filter --profiles "$work/lib" \
         --format jpeg --quality 95 --jobs "$jobs" --quiet -d "$out" "$work"/dcim/*.JPG
+    check_written --profiles
 }
 sorted_runs() {
     local profile
     for profile in "${!group[@]}"; do
         # shellcheck disable=SC2086
-        "$gnu_time" -f %M -a -o "$work/sorted.rss" "$cli" filter --profile "$profile" \
+        peak_memory "$work/sorted.rss" "$cli" filter --profile "$profile" \
             --format jpeg --quality 95 --jobs "$jobs" --quiet -d "$out" ${group[$profile]}
     done
+    check_written "the sorted runs"
 }
 one_profile_run() {
-    "$gnu_time" -f %M -a -o "$work/one.rss" "$cli" filter --profile "$work/lib/lens1-f4.tif" \
+    peak_memory "$work/one.rss" "$cli" filter --profile "$work/lib/lens1-f4.tif" \
         --format jpeg --quality 95 --jobs "$jobs" --quiet -d "$out" "$work"/dcim/*.JPG
+    check_written "one profile"
 }
 
 echo "Timing $count pictures, $jobs jobs, median of 3 runs each ..."
-t_library=$(median_of_3 x library_run)
-t_sorted=$(median_of_3 x sorted_runs)
-t_one=$(median_of_3 x one_profile_run)
+t_library=$(median_of_3 "$out" library_run)
+t_sorted=$(median_of_3 "$out" sorted_runs)
+t_one=$(median_of_3 "$out" one_profile_run)
 largest() { sort -n "$1" | tail -1; }
 
 echo

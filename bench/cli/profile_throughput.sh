@@ -43,29 +43,6 @@ echo "Making $count photographs of 6000 x 4000 (JPEG and 16-bit TIFF) in $work .
 "$cli" tune "$work/card.jpg" --profile "$work/lens.tif" >/dev/null
 "$make_photos" --gains "$work/lens.tif" --out "$work"
 
-# The median of three runs of a command, its output folder emptied and everything written so far
-# flushed before each. The peak memory of every run is appended to the file named first ("-":
-# not measured, for contenders of many processes).
-median_of_3() {
-    local rss=$1
-    shift
-    local times=()
-    for _ in 1 2 3; do
-        rm -rf "$out"
-        mkdir -p "$out"
-        sync
-        local start
-        start=$(now)
-        if [[ "$rss" == - ]]; then
-            "$@" >/dev/null
-        else
-            "$gnu_time" -f %M -a -o "$rss" "$@" >/dev/null
-        fi
-        times+=("$(seconds "$start" "$(now)")")
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
-}
-
 largest() { sort -n "$1" | tail -1; }
 
 # One `vips` process per picture. A float gain makes a float picture: JPEG saving casts it to
@@ -114,15 +91,15 @@ for format in jpeg tiff; do
     cat "${pictures[@]}" >/dev/null  # warm the page cache for every contender alike
     echo "Timing $format: codec only, velmora-cli, vips (3 runs each), ImageMagick (1 run) ..."
 
-    codec_time=$(median_of_3 "$work/rss-codec-$format" \
+    codec_time=$(median_of_3 "$out" peak_memory "$work/rss-codec-$format" \
         "$codec" --jobs "$jobs" --format "$format" --quality 95 --output-dir "$out" "${pictures[@]}")
     check_written "codec only" "$suffix"
-    cli_time=$(median_of_3 "$work/rss-cli-$format" \
+    cli_time=$(median_of_3 "$out" peak_memory "$work/rss-cli-$format" \
         "$cli" filter --quiet --profile "$work/lens.tif" --format "$format" --quality 95 \
         --jobs "$jobs" --output-dir "$out" "${pictures[@]}")
     check_written velmora-cli "$suffix"
     # shellcheck disable=SC2016  # $1 and $2 are the inner shell's
-    vips_time=$(median_of_3 - \
+    vips_time=$(median_of_3 "$out" \
         xargs -0 -a "$list" -P "$jobs" -I{} bash -c 'vips_one "$1" "$2"' _ {} "$format")
     check_written vips "$suffix"
 

@@ -32,8 +32,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-throughput.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/pictures" "$work/velmora" "$work/magick"
 
-now() { date +%s.%N; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+source "$root/bench/bench_common.sh"
 
 echo "Making $count pictures of 1600 x 1200 in $work ..."
 "$make_pictures" "$work/pictures" "$count" 1600 1200
@@ -44,23 +43,6 @@ pictures=("$work"/pictures/picture-*.jpg)
 
 # Warm the page cache, so that no contender pays for the first read from disk.
 cat "${pictures[@]}" >/dev/null
-
-# The median of three runs of a command. Before each run the folder named first is emptied and
-# everything written so far is flushed, so no run pays for an earlier one's disk writes.
-median_of_3() {
-    local folder=$1
-    shift
-    local times=()
-    for _ in 1 2 3; do
-        [[ -z "$folder" ]] || { rm -rf "$folder"; mkdir -p "$folder"; }
-        sync
-        local start
-        start=$(now)
-        "$@" >/dev/null
-        times+=("$(seconds "$start" "$(now)")")
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
-}
 
 run_decode() { "$decode" --jobs "$jobs" "${pictures[@]}"; }
 decode_time=$(median_of_3 "" run_decode)
