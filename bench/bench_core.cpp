@@ -182,7 +182,7 @@ void CountPerSample(benchmark::State& state) {
 }
 
 template <typename Sample>
-void ProfileGain(benchmark::State& state, Kernel kernel) {
+void ProfileGain(benchmark::State& state, Kernel kernel, GainSpace space) {
     UseKernel(kernel);
     const ToneTables tables(SrgbToLinear, sizeof(Sample) == 1 ? 255 : 65535);
     const ToneTables* perChannel[] = {&tables, &tables, &tables};
@@ -191,7 +191,7 @@ void ProfileGain(benchmark::State& state, Kernel kernel) {
         for (std::int32_t y = 0; y < kProfileHeight; ++y) {
             const std::size_t at = std::size_t(y) * kProfileWidth * 3;
             ApplyGainRow(pixels.data() + at, kProfileWidth, 3, 3, gains.data() + at, perChannel,
-                         GainSpace::Linear);
+                         space);
         }
     });
     CountPerSample(state);
@@ -230,10 +230,14 @@ void RegisterKernelBenchmarks() {
         benchmark::RegisterBenchmark(("Gain" + suffix).c_str(), Gain, kernel)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("ProfileGain/8-bit" + suffix).c_str(),
-                                     ProfileGain<std::uint8_t>, kernel)
+                                     ProfileGain<std::uint8_t>, kernel, GainSpace::Linear)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("ProfileGain/16-bit" + suffix).c_str(),
-                                     ProfileGain<std::uint16_t>, kernel)
+                                     ProfileGain<std::uint16_t>, kernel, GainSpace::Linear)
+            ->Unit(benchmark::kMillisecond);
+        // One multiply a sample: what any pass over the float gains costs at the least.
+        benchmark::RegisterBenchmark(("ProfileGain/16-bit code space" + suffix).c_str(),
+                                     ProfileGain<std::uint16_t>, kernel, GainSpace::Code)
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("Filter/PlainAdd/every kernel", Filter, FilterMode::PlainAdd,
