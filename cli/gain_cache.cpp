@@ -11,21 +11,6 @@
 namespace velmora {
 namespace {
 
-// The flat and its centre levels as code values of a picture's curves (`tables`, one per
-// channel), for gains that multiply code values: C and F through the same curve as the samples.
-FlatField InCodeValues(FlatField flat, std::array<double, 3>& centre,
-                       const std::vector<const ToneTables*>& tables) {
-    const auto curveOf = [&](std::size_t channel) {
-        return tables[std::min(channel, tables.size() - 1)];
-    };
-    for (std::size_t c = 0; c < 3; ++c)
-        centre[c] = curveOf(c)->ToCode(centre[c]);
-    const std::size_t channels = std::size_t(flat.channels);
-    for (std::size_t i = 0; i < flat.values.size(); ++i)
-        flat.values[i] = float(curveOf(i % channels)->ToCode(flat.values[i]));
-    return flat;
-}
-
 QString SizeKey(std::int32_t width, std::int32_t height, int channels, int bits,
                 const ToneTableCache::Entry* codeCurves) {
     return QString("%1x%2x%3x%4/%5")
@@ -83,10 +68,12 @@ std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensPro
     } else {
         gains->gains.resize(values);
     }
+    const std::vector<const ToneTables*> curves =
+        codeCurves == nullptr ? std::vector<const ToneTables*>{} : codeCurves->pointers();
     // The usual case: the file's values, each looked up once per channel.
-    if (sameSize && codeCurves == nullptr && what_ == CorrectWhat::Both &&
-        !profile.fileValues.empty() && profile.flat.channels == channels) {
-        const FileValueGains lookup(centre, channels);
+    if (sameSize && what_ == CorrectWhat::Both && !profile.fileValues.empty() &&
+        profile.flat.channels == channels) {
+        const FileValueGains lookup(centre, channels, curves);
         InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
             const std::size_t at = first * std::size_t(channels);
             if (bits == 8) {
@@ -103,8 +90,16 @@ std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensPro
     const FlatField& full = withValues.values.empty() ? profile.flat : withValues;
     FlatField resampled;
     if (!sameSize) resampled = ResampleFlat(full, width, height, fit_);
-    if (codeCurves != nullptr) {
-        resampled = InCodeValues(sameSize ? full : resampled, centre, codeCurves->pointers());
+    if (!curves.empty()) {
+        // Converted in a copy of its own; one made for this size is taken over.
+        if (sameSize) resampled = withValues.values.empty() ? profile.flat : std::move(withValues);
+        centre = CentreInCodeValues(centre, curves);
+        const int flatChannels = resampled.channels;
+        InBands(resampled.places(), jobs_, [&](std::size_t first, std::size_t count) {
+            const std::size_t at = first * std::size_t(flatChannels);
+            FlatInCodeValues(resampled.values.data() + at, count * std::size_t(flatChannels),
+                             flatChannels, curves);
+        });
     }
     const FlatField& flat = resampled.values.empty() ? full : resampled;
     InBands(places, jobs_, [&](std::size_t first, std::size_t count) {

@@ -77,7 +77,8 @@ std::vector<std::uint16_t> ToGainSteps(const std::vector<float>& gains) {
     return steps;
 }
 
-FileValueGains::FileValueGains(const std::array<double, 3>& centre, int channels)
+FileValueGains::FileValueGains(const std::array<double, 3>& centre, int channels,
+                               const std::vector<const ToneTables*>& codeCurves)
     : channels_(channels) {
     // Made by the very calls that ComputeGainSteps makes, on a flat holding every file value.
     FlatField every{65536, 1, channels, std::vector<float>(65536 * std::size_t(channels))};
@@ -85,7 +86,12 @@ FileValueGains::FileValueGains(const std::array<double, 3>& centre, int channels
         for (int c = 0; c < channels; ++c)
             every.values[k * std::size_t(channels) + std::size_t(c)] = float(double(k) / 65535.0);
     }
-    const std::vector<float> gains = ComputeGains(every, centre, CorrectWhat::Both, channels);
+    std::array<double, 3> levels = centre;
+    if (!codeCurves.empty()) {
+        FlatInCodeValues(every.values.data(), every.values.size(), channels, codeCurves);
+        levels = CentreInCodeValues(centre, codeCurves);
+    }
+    const std::vector<float> gains = ComputeGains(every, levels, CorrectWhat::Both, channels);
     for (std::size_t c = 0; c < std::size_t(channels); ++c) {
         gains_[c].resize(65536);
         steps_[c].resize(65536);

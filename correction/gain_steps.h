@@ -29,7 +29,9 @@ std::vector<std::uint16_t> ToGainSteps(const std::vector<float>& gains);
 // computing each one, and without a float copy of the flat (288 MB at 24 megapixels).
 class FileValueGains {
   public:
-    FileValueGains(const std::array<double, 3>& centre, int channels);
+    // With `codeCurves`, the gains multiply code values of those curves (FlatInCodeValues).
+    FileValueGains(const std::array<double, 3>& centre, int channels,
+                   const std::vector<const ToneTables*>& codeCurves = {});
 
     // ComputeGains and ComputeGainSteps of `places` places of a flat of `channels` channels,
     // for a picture of as many, from the flat's file values.

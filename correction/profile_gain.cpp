@@ -262,6 +262,28 @@ std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 
     return gains;
 }
 
+namespace {
+
+const ToneTables& CurveOf(const std::vector<const ToneTables*>& curves, std::size_t channel) {
+    return *curves[std::min(channel, curves.size() - 1)];
+}
+
+}  // namespace
+
+std::array<double, 3> CentreInCodeValues(const std::array<double, 3>& centre,
+                                         const std::vector<const ToneTables*>& curves) {
+    std::array<double, 3> code{};
+    for (std::size_t c = 0; c < 3; ++c)
+        code[c] = CurveOf(curves, c).ToCode(centre[c]);
+    return code;
+}
+
+void FlatInCodeValues(float* values, std::size_t count, int channels,
+                      const std::vector<const ToneTables*>& curves) {
+    for (std::size_t i = 0; i < count; ++i)
+        values[i] = float(CurveOf(curves, i % std::size_t(channels)).ToCode(values[i]));
+}
+
 void ApplyGainRow(std::uint8_t* row, std::int32_t pixels, int samplesPerPixel, int gainsPerPixel,
                   const float* gains, const ToneTables* const* tables, GainSpace space) {
     GainRow(row, pixels, samplesPerPixel, gainsPerPixel, gains, tables, space);

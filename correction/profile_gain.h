@@ -31,6 +31,14 @@ std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 
 void ComputeGains(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                   int pictureChannels, std::size_t firstPlace, std::size_t places, float* out);
 
+// For gains that multiply code values, C and F go through the same curves as the samples: light
+// (0..1) becomes ToCode of `curves`, one per channel, the last serving the rest.
+std::array<double, 3> CentreInCodeValues(const std::array<double, 3>& centre,
+                                         const std::vector<const ToneTables*>& curves);
+// `count` values of a flat of `channels` channels, from the first value of a place on.
+void FlatInCodeValues(float* values, std::size_t count, int channels,
+                      const std::vector<const ToneTables*>& curves);
+
 // Corrects `pixels` pixels of one row in place. Each pixel holds `samplesPerPixel` samples, the
 // first `gainsPerPixel` of them colour samples with a gain each in `gains`; the rest (alpha) stay.
 // For a sample v with gain g, in double precision:

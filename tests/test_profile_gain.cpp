@@ -289,28 +289,40 @@ TEST(ProfileGain, SmoothingEqualsBoxesSummedInFull) {
 // them from its float values, at the ends of the range and beyond the gain's cut too.
 TEST(ProfileGainSteps, LookupOfFileValuesEqualsComputing) {
     std::mt19937 random(7);
+    const ToneTables srgb(SrgbToLinear, 65535);
+    const ToneTables gamma([](double v) { return std::pow(v, 1.8); }, 65535);
+    // Gains of light, and gains of code values through one curve or a curve per channel.
+    const std::vector<std::vector<const ToneTables*>> spaces{{}, {&srgb}, {&srgb, &gamma, &srgb}};
     for (const int channels : {1, 3}) {
-        LensProfile profile;
-        profile.flat = FlatField{64, 32, channels, {}};
-        profile.centre = {0.61, 0.5, 0.43};
-        for (std::size_t i = 0; i < profile.flat.places() * std::size_t(channels); ++i)
-            profile.fileValues.push_back(std::uint16_t(random()));
-        profile.fileValues[0] = 0;
-        profile.fileValues[1] = 65535;
-        profile.fileValues[2] = 1000;  // a gain above 16
-        const FlatField flat = FlatWithValues(profile);
-        const std::size_t places = flat.places();
-        const FileValueGains lookup(profile.centre, channels);
-        std::vector<std::uint16_t> computedSteps(flat.values.size()), lookedSteps(computedSteps);
-        std::vector<float> computedGains(flat.values.size()), lookedGains(computedGains);
-        ComputeGainSteps(flat, profile.centre, CorrectWhat::Both, channels, 0, places,
-                         computedSteps.data());
-        ComputeGains(flat, profile.centre, CorrectWhat::Both, channels, 0, places,
-                     computedGains.data());
-        lookup.Steps(profile.fileValues.data(), places, lookedSteps.data());
-        lookup.Gains(profile.fileValues.data(), places, lookedGains.data());
-        EXPECT_EQ(lookedSteps, computedSteps) << channels;
-        EXPECT_EQ(lookedGains, computedGains) << channels;
+        for (const std::vector<const ToneTables*>& curves : spaces) {
+            LensProfile profile;
+            profile.flat = FlatField{64, 32, channels, {}};
+            profile.centre = {0.61, 0.5, 0.43};
+            for (std::size_t i = 0; i < profile.flat.places() * std::size_t(channels); ++i)
+                profile.fileValues.push_back(std::uint16_t(random()));
+            profile.fileValues[0] = 0;
+            profile.fileValues[1] = 65535;
+            profile.fileValues[2] = 1000;  // a gain above 16
+            FlatField flat = FlatWithValues(profile);
+            std::array<double, 3> centre = profile.centre;
+            if (!curves.empty()) {
+                FlatInCodeValues(flat.values.data(), flat.values.size(), channels, curves);
+                centre = CentreInCodeValues(centre, curves);
+            }
+            const std::size_t places = flat.places();
+            const FileValueGains lookup(profile.centre, channels, curves);
+            std::vector<std::uint16_t> computedSteps(flat.values.size()),
+                lookedSteps(computedSteps);
+            std::vector<float> computedGains(flat.values.size()), lookedGains(computedGains);
+            ComputeGainSteps(flat, centre, CorrectWhat::Both, channels, 0, places,
+                             computedSteps.data());
+            ComputeGains(flat, centre, CorrectWhat::Both, channels, 0, places,
+                         computedGains.data());
+            lookup.Steps(profile.fileValues.data(), places, lookedSteps.data());
+            lookup.Gains(profile.fileValues.data(), places, lookedGains.data());
+            EXPECT_EQ(lookedSteps, computedSteps) << channels << " channels, " << curves.size();
+            EXPECT_EQ(lookedGains, computedGains) << channels << " channels, " << curves.size();
+        }
     }
 }
 
