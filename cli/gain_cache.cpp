@@ -49,9 +49,19 @@ void GainCache::Forget(const QString& source) {
     gains_.remove(source);
 }
 
-std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensProfile& profile,
+const float* Gains::Floats(std::size_t at, std::size_t count, std::vector<float>& scratch) const {
+    if (byValue == nullptr) return gains.data() + at;
+    const std::size_t channels = std::size_t(profile->flat.channels);
+    scratch.resize(count);
+    byValue->Gains(profile->fileValues.data() + at, count / channels, scratch.data());
+    return scratch.data();
+}
+
+std::shared_ptr<const Gains> GainCache::For(const QString& source,
+                                            std::shared_ptr<const LensProfile> kept,
                                             std::int32_t width, std::int32_t height, int channels,
                                             int bits, const ToneTableCache::Entry* codeCurves) {
+    const LensProfile& profile = *kept;
     const QString key = SizeKey(width, height, channels, bits, codeCurves);
     // One lock for the whole computation: pictures of a new size wait for its gains
     // rather than computing them again.
@@ -63,27 +73,30 @@ std::shared_ptr<const Gains> GainCache::For(const QString& source, const LensPro
     auto gains = std::make_shared<Gains>();
     const std::size_t places = std::size_t(width) * std::size_t(height);
     const std::size_t values = places * std::size_t(channels);
+    const std::vector<const ToneTables*> curves =
+        codeCurves == nullptr ? std::vector<const ToneTables*>{} : codeCurves->pointers();
+    // The usual case: the file's values, each looked up once per channel; by 16-bit pictures
+    // row by row as they are corrected.
+    if (sameSize && what_ == CorrectWhat::Both && !profile.fileValues.empty() &&
+        profile.flat.channels == channels) {
+        auto lookup = std::make_shared<const FileValueGains>(centre, channels, curves);
+        if (bits == 8) {
+            gains->steps.resize(values);
+            InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
+                const std::size_t at = first * std::size_t(channels);
+                lookup->Steps(profile.fileValues.data() + at, count, gains->steps.data() + at);
+            });
+        } else {
+            gains->profile = std::move(kept);
+            gains->byValue = std::move(lookup);
+        }
+        ofSource.insert(key, gains);
+        return gains;
+    }
     if (bits == 8) {
         gains->steps.resize(values);
     } else {
         gains->gains.resize(values);
-    }
-    const std::vector<const ToneTables*> curves =
-        codeCurves == nullptr ? std::vector<const ToneTables*>{} : codeCurves->pointers();
-    // The usual case: the file's values, each looked up once per channel.
-    if (sameSize && what_ == CorrectWhat::Both && !profile.fileValues.empty() &&
-        profile.flat.channels == channels) {
-        const FileValueGains lookup(centre, channels, curves);
-        InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
-            const std::size_t at = first * std::size_t(channels);
-            if (bits == 8) {
-                lookup.Steps(profile.fileValues.data() + at, count, gains->steps.data() + at);
-            } else {
-                lookup.Gains(profile.fileValues.data() + at, count, gains->gains.data() + at);
-            }
-        });
-        ofSource.insert(key, gains);
-        return gains;
     }
     FlatField withValues;
     if (profile.flat.values.empty()) withValues = FlatWithValues(profile);
@@ -130,11 +143,8 @@ std::shared_ptr<const Gains> GainCache::Blend(
     const std::size_t places = std::size_t(width) * std::size_t(height);
     const std::size_t perPlace = std::size_t(channels);
     std::vector<const std::uint16_t*> steps;
-    std::vector<const float*> floats;
-    for (const auto& part : parts) {
+    for (const auto& part : parts)
         steps.push_back(part->steps.data());
-        floats.push_back(part->gains.data());
-    }
     if (bits == 8) {
         gains->steps.resize(places * perPlace);
     } else {
@@ -142,20 +152,22 @@ std::shared_ptr<const Gains> GainCache::Blend(
     }
     InBands(places, jobs_, [&](std::size_t first, std::size_t count) {
         const std::size_t at = first * perPlace;
+        const std::size_t gainCount = count * perPlace;
         std::vector<const std::uint16_t*> stepsAt;
         std::vector<const float*> floatsAt;
+        std::vector<std::vector<float>> scratch(parts.size());
         for (std::size_t i = 0; i < parts.size(); ++i) {
             stepsAt.push_back(steps[i] + at);
-            floatsAt.push_back(floats[i] + at);
+            if (bits != 8) floatsAt.push_back(parts[i]->Floats(at, gainCount, scratch[i]));
         }
         if (bits == 8 && cubic != nullptr) {
-            CubicGainSteps(stepsAt, *cubic, count * perPlace, gains->steps.data() + at);
+            CubicGainSteps(stepsAt, *cubic, gainCount, gains->steps.data() + at);
         } else if (bits == 8) {
-            BlendGainSteps(stepsAt, weights, count * perPlace, gains->steps.data() + at);
+            BlendGainSteps(stepsAt, weights, gainCount, gains->steps.data() + at);
         } else if (cubic != nullptr) {
-            CubicGains(floatsAt, *cubic, count * perPlace, gains->gains.data() + at);
+            CubicGains(floatsAt, *cubic, gainCount, gains->gains.data() + at);
         } else {
-            BlendGains(floatsAt, weights, count * perPlace, gains->gains.data() + at);
+            BlendGains(floatsAt, weights, gainCount, gains->gains.data() + at);
         }
     });
     ofSource.insert(key, gains);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/tone_table_cache.h"
+#include "correction/gain_steps.h"
 #include "correction/lens_profile.h"
 #include "correction/profile_blend.h"
 #include "correction/profile_gain.h"
@@ -17,9 +18,17 @@
 namespace velmora {
 
 // The gains at every place of a picture: as floats for 16 bits, as steps for 8 (see GainStep).
+// 16-bit gains of a profile at its own size are not stored but looked up from its file values
+// as they are needed: 288 MB less at 24 megapixels, at no cost in speed.
 struct Gains {
     UnsetVector<float> gains;
     UnsetVector<std::uint16_t> steps;
+    std::shared_ptr<const LensProfile> profile;  // whose file values `byValue` looks up
+    std::shared_ptr<const FileValueGains> byValue;
+
+    // `count` float gains from gain `at` on (whole places): the stored ones, or looked up into
+    // `scratch`.
+    const float* Floats(std::size_t at, std::size_t count, std::vector<float>& scratch) const;
 };
 
 // The gains of every picture size and depth met in the batch, made once and then shared; in
@@ -28,17 +37,13 @@ class GainCache {
   public:
     GainCache(CorrectWhat what, FlatFit fit, int jobs) : what_(what), fit_(fit), jobs_(jobs) {}
 
-    // `profile` is the batch's one profile; `codeCurves`: null for gains of light, else the
-    // picture's curves at 16 bits.
-    std::shared_ptr<const Gains> For(const LensProfile& profile, std::int32_t width,
+    // The gains of the profile of `source` (the batch's one profile, or one of a library) for
+    // pictures of this size; `codeCurves`: null for gains of light, else the picture's curves at
+    // 16 bits. The gains may keep the profile.
+    std::shared_ptr<const Gains> For(const QString& source,
+                                     std::shared_ptr<const LensProfile> profile, std::int32_t width,
                                      std::int32_t height, int channels, int bits,
-                                     const ToneTableCache::Entry* codeCurves) {
-        return For({}, profile, width, height, channels, bits, codeCurves);
-    }
-    // The same for one of several profiles (or blends), told apart by `source`.
-    std::shared_ptr<const Gains> For(const QString& source, const LensProfile& profile,
-                                     std::int32_t width, std::int32_t height, int channels,
-                                     int bits, const ToneTableCache::Entry* codeCurves);
+                                     const ToneTableCache::Entry* codeCurves);
     // The gains of `parts` (from For, at this size) blended in log space with `weights`, or
     // through `cubic` when it is given, kept as those of `source`.
     std::shared_ptr<const Gains> Blend(const QString& source,

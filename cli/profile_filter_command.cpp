@@ -42,12 +42,13 @@ void ApplyGains(Photo& photo, const Gains& gains, const ToneTableCache::Entry& t
     const std::vector<const ToneTables*> perChannel = tables.pointers();
     const std::vector<const GainLookup*> lookups = tables.lookupPointers();
     const std::size_t rowGains = std::size_t(photo.width) * std::size_t(photo.colourChannels);
+    std::vector<float> scratch;
     for (std::int32_t y = 0; y < photo.height; ++y) {
         const std::size_t at = std::size_t(y) * rowGains;
         if (photo.bits == 16) {
             ApplyGainRow(photo.samples16() + std::size_t(y) * photo.rowSamples(), photo.width,
-                         photo.samplesPerPixel, photo.colourChannels, gains.gains.data() + at,
-                         perChannel.data(), space);
+                         photo.samplesPerPixel, photo.colourChannels,
+                         gains.Floats(at, rowGains, scratch), perChannel.data(), space);
         } else {
             ApplyGainStepsRow(photo.samples8() + std::size_t(y) * photo.rowSamples(), photo.width,
                               photo.samplesPerPixel, photo.colourChannels, gains.steps.data() + at,
@@ -89,7 +90,7 @@ void ProfileCorrector::Correct(Photo& photo, const QString& input, const QString
         for (const Part& part : parts) {
             std::shared_ptr<const Gains> made = find(part.source);
             if (made == nullptr) {
-                made = gains_.For(part.source, *part.load(), photo.width, photo.height,
+                made = gains_.For(part.source, part.load(), photo.width, photo.height,
                                   photo.colourChannels, photo.bits, codeCurves.get());
                 if (part.made) part.made();
             }
