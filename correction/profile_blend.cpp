@@ -5,8 +5,27 @@
 
 #include "correction/gain_steps.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define VELMORA_X86_KERNELS 1
+#endif
+
 namespace velmora {
 namespace {
+
+// Codecs and other libraries may leave the upper halves of the AVX registers in use. This file's
+// plain code then switches state at every call of the maths library's AVX versions of log2f and
+// exp2f: blending two 24-megapixel profiles took 9.0 s on two cores instead of 0.38 s.
+#ifdef VELMORA_X86_KERNELS
+__attribute__((target("avx"))) void ZeroUpperAvx() {
+    _mm256_zeroupper();
+}
+void ClearUpperHalves() {
+    if (__builtin_cpu_supports("avx")) ZeroUpperAvx();
+}
+#else
+void ClearUpperHalves() {}
+#endif
 
 // A gain of zero (no light at all) would make its logarithm infinite; gains are cut far above
 // its inverse anyway.
@@ -17,6 +36,7 @@ constexpr int kLastGainStep = kGainSteps - 1;
 
 void BlendGains(const std::vector<const float*>& parts, const std::vector<double>& weights,
                 std::size_t count, float* out) {
+    ClearUpperHalves();
     if (parts.size() == 1) {
         std::copy_n(parts.front(), count, out);
         return;
@@ -118,6 +138,7 @@ float MonotoneCubic::operator()(const float* y) const {
 
 void CubicGains(const std::vector<const float*>& parts, const MonotoneCubic& cubic,
                 std::size_t count, float* out) {
+    ClearUpperHalves();
     float y[4];
     for (std::size_t i = 0; i < count; ++i) {
         for (std::size_t p = 0; p < parts.size(); ++p)
