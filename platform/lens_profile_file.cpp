@@ -156,29 +156,16 @@ void SaveLensProfile(const LensProfile& profile, const QString& path) {
     description["crc32"] =
         CrcText(AddToCrc(DescriptionCrc(description), samples.data(), samples.size()));
 
-    void* encoded = nullptr;
-    std::size_t size = 0;
+    std::vector<std::uint8_t> encoded;
     try {
-        vips::VImage image = vips::VImage::new_from_memory(
-            samples.data(), samples.size() * sizeof(std::uint16_t), flat.width, flat.height,
-            flat.channels, VIPS_FORMAT_USHORT);
-        image = image.copy(vips::VImage::option()->set(
-            "interpretation",
-            flat.channels == 1 ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16));
-        const QByteArray text = QJsonDocument(description).toJson(QJsonDocument::Compact);
-        image.set(VIPS_META_IMAGEDESCRIPTION, text.constData());
-        image.write_to_buffer(".tif", &encoded, &size,
-                              vips::VImage::option()
-                                  ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
-                                  ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
-                                  ->set("level", 1));
-    } catch (const vips::VError& error) {
-        Fail(path,
-             QString("cannot be encoded (%1).").arg(QString::fromUtf8(error.what()).trimmed()));
+        encoded =
+            WriteStrips16(samples.data(), flat.width, flat.height, flat.channels,
+                          QJsonDocument(description).toJson(QJsonDocument::Compact).toStdString());
+    } catch (const std::runtime_error& error) {
+        Fail(path, QString("cannot be encoded (%1).").arg(QString::fromStdString(error.what())));
     }
-    std::unique_ptr<void, void (*)(void*)> owned(encoded, g_free);
-    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
-                        static_cast<const std::uint8_t*>(encoded), size, Durability::FlushEachFile);
+    WriteFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()), encoded.data(),
+                        encoded.size(), Durability::FlushEachFile);
 }
 
 LensProfile LoadLensProfile(const QString& path, FlatValues kept) {

@@ -60,12 +60,48 @@ int Map(thandle_t, tdata_t*, toff_t*) {
 
 void Unmap(thandle_t, tdata_t, toff_t) {}
 
+// A file being written, in memory, as libtiff's client I/O.
+struct Sink {
+    std::vector<std::uint8_t> bytes;
+    toff_t at = 0;
+    std::string error;
+};
+
+tsize_t SinkRead(thandle_t handle, tdata_t buffer, tsize_t size) {
+    auto* sink = static_cast<Sink*>(handle);
+    if (size < 0 || sink->at >= sink->bytes.size()) return 0;
+    const toff_t count = std::min<toff_t>(toff_t(size), sink->bytes.size() - sink->at);
+    std::memcpy(buffer, sink->bytes.data() + sink->at, count);
+    sink->at += count;
+    return tsize_t(count);
+}
+
+tsize_t SinkWrite(thandle_t handle, tdata_t buffer, tsize_t size) {
+    auto* sink = static_cast<Sink*>(handle);
+    if (size < 0) return -1;
+    if (sink->at + toff_t(size) > sink->bytes.size()) sink->bytes.resize(sink->at + toff_t(size));
+    std::memcpy(sink->bytes.data() + sink->at, buffer, std::size_t(size));
+    sink->at += toff_t(size);
+    return size;
+}
+
+toff_t SinkSeek(thandle_t handle, toff_t offset, int whence) {
+    auto* sink = static_cast<Sink*>(handle);
+    const toff_t base = whence == SEEK_CUR ? sink->at : whence == SEEK_END ? sink->bytes.size() : 0;
+    sink->at = base + offset;
+    return sink->at;
+}
+
+toff_t SinkSize(thandle_t handle) {
+    return static_cast<Sink*>(handle)->bytes.size();
+}
+
 int KeepError(TIFF*, void* user, const char* module, const char* format, va_list arguments) {
-    auto* cursor = static_cast<Cursor*>(user);
-    if (cursor->error.empty()) {
+    auto* error = static_cast<std::string*>(user);
+    if (error->empty()) {
         char text[512];
         std::vsnprintf(text, sizeof text, format, arguments);
-        cursor->error = std::string(module != nullptr ? module : "TIFF") + ": " + text;
+        *error = std::string(module != nullptr ? module : "TIFF") + ": " + text;
     }
     return 1;
 }
@@ -76,14 +112,20 @@ int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) {
 
 using Tiff = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
 
-Tiff Open(Cursor& cursor) {
+// libtiff on a client's I/O, its first complaint kept in `error`.
+Tiff Open(const char* mode, thandle_t client, TIFFReadWriteProc read, TIFFReadWriteProc write,
+          TIFFSeekProc seek, TIFFSizeProc size, std::string& error) {
     std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
                                                                              TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepError, &cursor);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, &cursor);
-    return Tiff(TIFFClientOpenExt("lens profile", "rm", &cursor, Read, Write, Seek, Close, Size,
-                                  Map, Unmap, options.get()),
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepError, &error);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, &error);
+    return Tiff(TIFFClientOpenExt("lens profile", mode, client, read, write, seek, Close, size, Map,
+                                  Unmap, options.get()),
                 TIFFClose);
+}
+
+Tiff Open(Cursor& cursor) {
+    return Open("rm", &cursor, Read, Write, Seek, Size, cursor.error);
 }
 
 // Whether the file holds exactly the promised pixels in whole-row strips of 16-bit samples.
@@ -159,6 +201,46 @@ bool ReadStrips16(const QByteArray& file, int width, int height, int channels, s
         helper.join();
     if (!failure.empty()) throw std::runtime_error(failure);
     return true;
+}
+
+std::vector<std::uint8_t> WriteStrips16(const std::uint16_t* samples, int width, int height,
+                                        int channels, const std::string& description) {
+    Sink sink;
+    Tiff tif = Open("w", &sink, SinkRead, SinkWrite, SinkSeek, SinkSize, sink.error);
+    if (!tif) throw std::runtime_error(sink.error.empty() ? "libtiff cannot start" : sink.error);
+    const std::size_t rowSamples = std::size_t(width) * std::size_t(channels);
+    // Strips of about 256 KiB: small enough to share out among the threads that read them.
+    const std::uint32_t rowsPerStrip = std::uint32_t(
+        std::clamp<std::size_t>((std::size_t(1) << 18) / (rowSamples * 2), 1, std::size_t(height)));
+    TIFF* t = tif.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, channels);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    // Level 4 of libdeflate: a 24-megapixel profile deflates in 0.4 s and inflates as fast as at
+    // level 6, which takes 5 s; level 1 saves little more and inflates a third slower.
+    TIFFSetField(t, TIFFTAG_ZIPQUALITY, 4);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+    for (std::uint32_t y = 0, strip = 0; y < std::uint32_t(height); y += rowsPerStrip, ++strip) {
+        const std::uint32_t rows = std::min(rowsPerStrip, std::uint32_t(height) - y);
+        // The predictor works on a copy of its own: the samples stay as they are.
+        void* first = const_cast<std::uint16_t*>(samples + std::size_t(y) * rowSamples);
+        if (TIFFWriteEncodedStrip(t, strip, first, tmsize_t(std::size_t(rows) * rowSamples * 2)) <
+            0) {
+            throw std::runtime_error(sink.error.empty()
+                                         ? "strip " + std::to_string(strip) + " cannot be written"
+                                         : sink.error);
+        }
+    }
+    tif.reset();  // writes the directory
+    if (!sink.error.empty()) throw std::runtime_error(sink.error);
+    return std::move(sink.bytes);
 }
 
 }  // namespace velmora
