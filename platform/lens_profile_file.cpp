@@ -10,7 +10,8 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
-#include <memory>
+#include <string>
+#include <vector>
 #include <stdexcept>
 #include <thread>
 #include <vips/vips8>
