@@ -10,10 +10,10 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <vector>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 #include <vips/vips8>
 
 #include "correction/atomic_file.h"
