@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "correction/lens_profile.h"
 #include "correction/sum_lookup.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -84,7 +85,8 @@ FileValueGains::FileValueGains(const std::array<double, 3>& centre, int channels
     FlatField every{65536, 1, channels, std::vector<float>(65536 * std::size_t(channels))};
     for (std::uint32_t k = 0; k < 65536; ++k) {
         for (int c = 0; c < channels; ++c)
-            every.values[k * std::size_t(channels) + std::size_t(c)] = float(double(k) / 65535.0);
+            every.values[k * std::size_t(channels) + std::size_t(c)] =
+                FileValueLight(std::uint16_t(k));
     }
     std::array<double, 3> levels = centre;
     if (!codeCurves.empty()) {

@@ -7,7 +7,7 @@ FlatField FlatWithValues(const LensProfile& profile) {
     FlatField flat{profile.flat.width, profile.flat.height, profile.flat.channels, {}};
     flat.values.reserve(profile.fileValues.size());
     for (const std::uint16_t k : profile.fileValues)
-        flat.values.push_back(float(double(k) / 65535.0));
+        flat.values.push_back(FileValueLight(k));
     return flat;
 }
 

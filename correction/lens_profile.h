@@ -38,8 +38,13 @@ struct LensProfile {
     ShotSettings shot;                    // of the references
 };
 
-// The profile's flat with its float values, made from its file values where it keeps only those
-// (each k / 65535 as the nearest float, as the file's reader makes it).
+// The light a file value k stands for, k / 65535 as the nearest float: the one conversion that
+// the file's reader and every lookup by file value share.
+inline float FileValueLight(std::uint16_t k) {
+    return float(double(k) / 65535.0);
+}
+
+// The profile's flat with its float values, made from its file values where it keeps only those.
 FlatField FlatWithValues(const LensProfile& profile);
 
 }  // namespace velmora

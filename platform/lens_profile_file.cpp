@@ -212,12 +212,10 @@ LensProfile LoadLensProfile(const QString& path, FlatValues kept) {
                 std::copy(row, row + rowSamples, values.data() + std::size_t(y) * rowSamples);
             });
         }
-        if (kept == FlatValues::AsStored) {
-            profile.fileValues = std::move(values);
-        } else {
-            profile.flat.values.resize(samples);
-            for (std::size_t i = 0; i < samples; ++i)
-                profile.flat.values[i] = float(double(values[i]) / kFullScale);
+        profile.fileValues = std::move(values);
+        if (kept == FlatValues::Float) {
+            profile.flat = FlatWithValues(profile);
+            profile.fileValues = UnsetVector<std::uint16_t>();  // frees them
         }
         if (CrcText(crc).toStdString() != stored) {
             Fail(path, "is damaged: its checksum does not match its content.");
