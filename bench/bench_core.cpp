@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "correction/filtering.h"
+#include "correction/flat_upsample.h"
 #include "correction/gain.h"
 #include "correction/gain_steps.h"
 #include "correction/profile_gain.h"
@@ -213,6 +214,55 @@ void ProfileGainSteps(benchmark::State& state) {
     CountPerSample(state);
 }
 
+// A 5472 x 3078 colour flat (a 16.8-megapixel profile) enlarged to an 11996 x 6748 picture, a
+// row at a time into one row's buffer, as a picture corrected in strips takes it. Each row
+// prints its time per output pixel.
+constexpr std::int32_t kFlatWidth = 5472;
+constexpr std::int32_t kFlatHeight = 3078;
+constexpr std::int32_t kEnlargedWidth = 11996;
+constexpr std::int32_t kEnlargedHeight = 6748;
+
+const std::vector<float>& LargeFlat() {
+    static const std::vector<float> flat = [] {
+        std::vector<float> f(std::size_t(kFlatWidth) * kFlatHeight * 3);
+        for (std::int32_t y = 0; y < kFlatHeight; ++y) {
+            for (std::int32_t x = 0; x < kFlatWidth; ++x) {
+                const double dx = (x - kFlatWidth / 2) / double(kFlatWidth / 2);
+                const double dy = (y - kFlatHeight / 2) / double(kFlatHeight / 2);
+                const double falloff = (dx * dx + dy * dy) / 2.0;
+                for (int c = 0; c < 3; ++c) {
+                    f[(std::size_t(y) * kFlatWidth + x) * 3 + c] =
+                        float(1.0 / (1.0 + (0.9 + 0.05 * c) * falloff));
+                }
+            }
+        }
+        return f;
+    }();
+    return flat;
+}
+
+void FlatUpsampleRows(benchmark::State& state, Kernel kernel) {
+    UseKernel(kernel);
+    const std::vector<float>& flat = LargeFlat();
+    const FlatUpsample upsample =
+        UpsampleFor(kFlatWidth, kFlatHeight, 3, kEnlargedWidth, kEnlargedHeight, false);
+    const std::size_t rowSamples = std::size_t(kFlatWidth) * 3;
+    std::vector<float> row(std::size_t(kEnlargedWidth) * 3);
+    for (auto _ : state) {
+        for (std::int32_t y = 0; y < kEnlargedHeight; ++y) {
+            const auto [upper, lower] = upsample.SourceRows(y);
+            upsample.Row(y, flat.data() + std::size_t(upper) * rowSamples,
+                         flat.data() + std::size_t(lower) * rowSamples, row.data());
+            benchmark::DoNotOptimize(row.data());
+            benchmark::ClobberMemory();
+        }
+    }
+    const double pixels = double(kEnlargedWidth) * kEnlargedHeight;
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels));
+    state.counters["per_pixel"] = benchmark::Counter(
+        pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void RegisterKernelBenchmarks() {
     benchmark::RegisterBenchmark("ProfileGainSteps/8-bit", ProfileGainSteps)
         ->Unit(benchmark::kMillisecond);
@@ -238,6 +288,8 @@ void RegisterKernelBenchmarks() {
         // One multiply a sample: what any pass over the float gains costs at the least.
         benchmark::RegisterBenchmark(("ProfileGain/16-bit code space" + suffix).c_str(),
                                      ProfileGain<std::uint16_t>, kernel, GainSpace::Code)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("FlatUpsample" + suffix).c_str(), FlatUpsampleRows, kernel)
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("Filter/PlainAdd/every kernel", Filter, FilterMode::PlainAdd,
@@ -276,8 +328,11 @@ int main(int argc, char** argv) {
               << " ms: read two 5,760,000-byte arrays, write one); goal: 2.0 or less\n"
               << "(3.0 for sse2); each row names its kernel\n";
     for (const auto& [name, time] : times) {
-        // The profile rows work on another picture; they print their time per sample instead.
-        if (name == floor->first || name.rfind("ProfileGain", 0) == 0) continue;
+        // The profile and flat rows work on other pictures; they print their time per sample or
+        // pixel instead.
+        if (name == floor->first || name.rfind("ProfileGain", 0) == 0 ||
+            name.rfind("FlatUpsample", 0) == 0)
+            continue;
         std::printf("  %-32s %8.3f ms  %5.2fx\n", name.c_str(), time, time / floor->second);
     }
     return 0;

@@ -2,8 +2,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <optional>
+
+#include "engine/memory_budget.h"
 
 namespace velmora {
 namespace {
@@ -50,10 +56,196 @@ const char kProfilesDescription[] =
     "With --plot PROFILE OUT.png, draws the profile instead: its falloff as a false-colour map in\n"
     "EV with contour lines, beside the falloff of each channel from the centre to the corners.";
 
-QCommandLineOption MapOption() {
-    return QCommandLineOption("map",
-                              "Correction map file (default: data.dat in the current folder).",
-                              "FILE", "data.dat");
+using Option = QCommandLineOption;
+
+const Option kMap("map", "Correction map file (default: data.dat in the current folder).", "FILE",
+                  "data.dat");
+const Option kJobs({"j", "jobs"}, "Pictures in flight at once (default: one per processor core).",
+                   "N");
+
+const QList<Option> kTuneOptions{
+    kMap,
+    Option("preview", "Also write the map's picture (the preview) as BMP.", "OUT.bmp"),
+    Option("smooth",
+           "Low-pass the reference before measuring: two box passes of 2 x RADIUS + 1 pixels per "
+           "colour, so that its noise stays out of the map (default 0: measured as it is; 8 suits "
+           "a grey card).",
+           "RADIUS", "0"),
+    Option("profile",
+           "Measure a lens profile into FILE (a 16-bit TIFF) from every REFERENCE instead of the "
+           "map. Its --smooth defaults to the references' longer side / 300 (at least 2): 20 for "
+           "6000 x 4000; 0 keeps every detail.",
+           "FILE"),
+};
+
+// How the references of a lens profile were shot, for references without EXIF or with wrong
+// EXIF.
+const QList<Option> kShotOptions{
+    Option("make",
+           "With --profile: the camera's make as its EXIF writes it, in place of the references'.",
+           "TEXT"),
+    Option("model", "With --profile: the camera's model, likewise.", "TEXT"),
+    Option("lens", "With --profile: the lens's name, likewise.", "TEXT"),
+    Option("focal-length", "With --profile: the focal length in millimetres.", "MM"),
+    Option("f-number", "With --profile: the f-number (2.8 for f/2.8).", "N"),
+    Option("focus-distance", "With --profile: the focus distance in metres.", "M"),
+    Option("force",
+           "Take references that disagree on camera, lens, focal length, f-number or focus "
+           "distance together (the first one's are kept)."),
+};
+
+const QList<Option> kFilterOptions{
+    kMap,
+    Option("mode",
+           "plain: sums above 255 are cut to 255 (default); offset: every sum is shifted down by "
+           "the strength's share of the brightest sum's excess; scale: every sum is scaled so "
+           "that the point the strength sets lands on 255; gain: every byte is multiplied by how "
+           "much the reference was darkened at its place (needs the map's FILE.json from tune).",
+           "plain|offset|scale|gain", "plain"),
+    Option("strength",
+           "Share of the brightest sum's excess over 255, in percent, for offset and scale "
+           "(default 30; '.' as the decimal point).",
+           "PERCENT", "30"),
+    Option({"o", "output"}, "Write the one INPUT's result to FILE.", "FILE"),
+    Option({"d", "output-dir"},
+           "Write each result to DIR/<input file name>.bmp (with --profile, the format's suffix).",
+           "DIR"),
+    kJobs,
+    Option({"q", "quiet"}, "Print only failures and warnings about a result."),
+    Option("profile", "Correct by the lens profile FILE (from tune --profile) instead of the map.",
+           "FILE"),
+    Option("profiles",
+           "Correct each picture by the lens profiles of the folder DIR that match its camera and "
+           "lens (from its EXIF): the one of its focal length and f-number, or the two (for a "
+           "zoom up to four) measured around them, their gains blended in log space linearly in "
+           "log2 f-number and log focal length; outside the measured range the nearest, with a "
+           "warning. Takes every option of --profile.",
+           "DIR"),
+    Option("fallback",
+           "With --profiles: the lens profile for pictures that none of the library serves (no "
+           "EXIF, or a camera or lens without a profile); without it they are reported and not "
+           "written.",
+           "FILE"),
+    Option("explain",
+           "With --profiles: one line per picture with the profiles it took and their weights, "
+           "and a count of pictures per profile at the end."),
+    Option("interpolate",
+           "With --profiles, between two measured f-numbers: cubic (default) takes the monotone "
+           "cubic in log2 f-number through the two and the next measured on each side, where "
+           "three or more were measured at the picture's focal length; linear blends the two "
+           "alone.",
+           "cubic|linear", "cubic"),
+    Option("correct",
+           "With --profile: both (default) brings every channel up to its centre level; "
+           "luminance corrects the falloff alone (one gain per place, a colour cast stays); "
+           "colour corrects the colour cast alone (the falloff stays).",
+           "both|luminance|colour", "both"),
+    Option("space",
+           "With --profile: linear (default) applies the gain to light, through the picture's "
+           "transfer curve (its colour profile's, sRGB without one); code multiplies the values "
+           "themselves, for data that is linear or of unknown curve.",
+           "linear|code", "linear"),
+    Option("format",
+           "With --profile: the output format (default bmp, or what --output's suffix names). "
+           "16-bit pictures need png or tiff; bmp carries no metadata.",
+           "bmp|png|tiff|jpeg"),
+    Option("quality", "With --profile: JPEG quality, 1 to 100 (default 95).", "N", "95"),
+    Option("crop",
+           "With --profile: a picture of another aspect ratio than the profile's is a centred "
+           "crop of the same sensor (a 16:9 mode of a 3:2 sensor).",
+           "centre"),
+    Option("memory",
+           "With --profile: the memory the batch may take for profiles, gains and the strips of "
+           "pictures in flight, such as 800M, 4G or 25% of this machine's (default 50%); fewer "
+           "pictures are corrected at once where it would not hold them.",
+           "SIZE"),
+};
+
+const QList<Option> kProfilesOptions{
+    Option("plot", "Draw the lens profile PROFILE into OUT.png.", "PROFILE"),
+    Option({"j", "jobs"}, "Profiles read at once (default: one per processor core).", "N"),
+};
+
+// A name the command line takes for a value; aliases are taken but not offered.
+template <typename T>
+struct Named {
+    const char* name;
+    T value;
+    bool alias = false;
+};
+
+struct MapMode {
+    Correction correction;
+    FilterMode mode;
+};
+const Named<MapMode> kModes[] = {{"plain", {Correction::Filtering, FilterMode::PlainAdd}},
+                                 {"offset", {Correction::Filtering, FilterMode::PeakOffset}},
+                                 {"scale", {Correction::Filtering, FilterMode::PeakScale}},
+                                 {"gain", {Correction::Gain, FilterMode::PlainAdd}}};
+const Named<CorrectWhat> kCorrect[] = {{"both", CorrectWhat::Both},
+                                       {"luminance", CorrectWhat::Luminance},
+                                       {"colour", CorrectWhat::Colour},
+                                       {"color", CorrectWhat::Colour, true}};
+const Named<GainSpace> kSpaces[] = {{"linear", GainSpace::Linear}, {"code", GainSpace::Code}};
+const Named<bool> kInterpolations[] = {{"cubic", true}, {"linear", false}};
+const Named<FlatFit> kCrops[] = {{"centre", FlatFit::CropCentre},
+                                 {"center", FlatFit::CropCentre, true}};
+const Named<PhotoFormat> kFormats[] = {
+    {"bmp", PhotoFormat::Bmp},        {"png", PhotoFormat::Png},
+    {"tiff", PhotoFormat::Tiff},      {"jpeg", PhotoFormat::Jpeg},
+    {"tif", PhotoFormat::Tiff, true}, {"jpg", PhotoFormat::Jpeg, true}};
+
+// What is wrong with a command line, or nothing.
+using Wrong = std::optional<QString>;
+
+// The value of `option` among `names`: "unknown --mode "x"; use plain, offset, scale or gain."
+template <typename T, std::size_t N>
+Wrong Choose(const QCommandLineParser& parser, const QString& option, const Named<T> (&names)[N],
+             T& value) {
+    const QString given = parser.value(option);
+    QStringList offered;
+    for (const Named<T>& named : names) {
+        if (given.compare(named.name, Qt::CaseInsensitive) == 0) {
+            value = named.value;
+            return {};
+        }
+        if (!named.alias) offered << named.name;
+    }
+    const QString last = offered.takeLast();
+    return "unknown --" + option + " \"" + given + "\"; use " + offered.join(", ") + " or " + last +
+           ".";
+}
+
+// A whole number from `low` to `high` (INT_MAX: no bound).
+Wrong Whole(const QCommandLineParser& parser, const QString& option, int low, int high,
+            int& value) {
+    bool ok = false;
+    value = parser.value(option).toInt(&ok);
+    if (ok && value >= low && value <= high) return {};
+    const QString range = high == INT_MAX ? QString("of at least %1").arg(low)
+                                          : QString("from %1 to %2").arg(low).arg(high);
+    return "--" + option + " needs a whole number " + range + ", not \"" + parser.value(option) +
+           "\".";
+}
+
+// "800M", "4G", "25%": a memory size, in bytes.
+Wrong MemorySize(const QCommandLineParser& parser, std::int64_t& bytes) {
+    static const QRegularExpression size(R"(^\s*(\d+(?:\.\d+)?)\s*(%|[kKmMgGtT])(?:i?B)?\s*$)");
+    const QRegularExpressionMatch match = size.match(parser.value("memory"));
+    const double number = match.hasMatch() ? match.captured(1).toDouble() : 0;
+    if (match.hasMatch() && number > 0) {
+        const QString unit = match.captured(2).toUpper();
+        const double scale = unit == "%"   ? double(MemoryBudget::MachineShare()) * 2 / 100
+                             : unit == "K" ? 1024.0
+                             : unit == "M" ? 1024.0 * 1024
+                             : unit == "G" ? 1024.0 * 1024 * 1024
+                                           : 1024.0 * 1024 * 1024 * 1024;
+        if (number * scale < 9e18) {
+            bytes = std::int64_t(std::llround(number * scale));
+            return {};
+        }
+    }
+    return "--memory needs a size such as 800M, 4G or 25%, not \"" + parser.value("memory") + "\".";
 }
 
 CommandLine UsageError(const QString& command, const QString& text) {
@@ -77,423 +269,241 @@ CommandLine Help(const QString& command, QString text) {
     return result;
 }
 
-// The options that say how the references were shot, for references without EXIF or with
-// wrong EXIF.
-struct ShotOptions {
-    QCommandLineOption make{
-        "make",
-        "With --profile: the camera's make as its EXIF writes it, in place of the references'.",
-        "TEXT"};
-    QCommandLineOption model{"model", "With --profile: the camera's model, likewise.", "TEXT"};
-    QCommandLineOption lens{"lens", "With --profile: the lens's name, likewise.", "TEXT"};
-    QCommandLineOption focalLength{"focal-length",
-                                   "With --profile: the focal length in millimetres.", "MM"};
-    QCommandLineOption fNumber{"f-number", "With --profile: the f-number (2.8 for f/2.8).", "N"};
-    QCommandLineOption focusDistance{"focus-distance",
-                                     "With --profile: the focus distance in metres.", "M"};
-    QCommandLineOption force{"force",
-                             "Take references that disagree on camera, lens, focal length, "
-                             "f-number or focus distance together (the first one's are kept)."};
+CommandLine Command(CommandLine::Action action, const QString& command) {
+    CommandLine result;
+    result.action = action;
+    result.command = command;
+    return result;
+}
 
-    QList<QCommandLineOption> all() const {
-        return {make, model, lens, focalLength, fNumber, focusDistance, force};
+// The first of `options` that is set, or nothing.
+Wrong FirstSet(const QCommandLineParser& parser, const QStringList& options,
+               const QString& because) {
+    for (const QString& option : options) {
+        if (parser.isSet(option)) return "--" + option + because;
     }
-};
+    return {};
+}
 
-// Fills the settings given in `parser` into `shot`; the text of what is wrong, else empty.
-QString ReadShotOptions(const QCommandLineParser& parser, const ShotOptions& options,
-                        ShotSettings& shot) {
-    const std::pair<const QCommandLineOption*, std::string*> names[] = {
-        {&options.make, &shot.make}, {&options.model, &shot.model}, {&options.lens, &shot.lens}};
+// Fills the settings given in `parser` into `shot`.
+Wrong ReadShotOptions(const QCommandLineParser& parser, ShotSettings& shot) {
+    const std::pair<const char*, std::string*> names[] = {
+        {"make", &shot.make}, {"model", &shot.model}, {"lens", &shot.lens}};
     for (const auto& [option, value] : names) {
-        if (!parser.isSet(*option)) continue;
-        *value = parser.value(*option).trimmed().toStdString();
-        if (value->empty()) return "--" + option->names().front() + " needs a name.";
+        if (!parser.isSet(option)) continue;
+        *value = parser.value(option).trimmed().toStdString();
+        if (value->empty()) return QString("--") + option + " needs a name.";
     }
-    const std::pair<const QCommandLineOption*, double*> numbers[] = {
-        {&options.focalLength, &shot.focalLength},
-        {&options.fNumber, &shot.fNumber},
-        {&options.focusDistance, &shot.focusDistance}};
+    const std::pair<const char*, double*> numbers[] = {{"focal-length", &shot.focalLength},
+                                                       {"f-number", &shot.fNumber},
+                                                       {"focus-distance", &shot.focusDistance}};
     for (const auto& [option, value] : numbers) {
-        if (!parser.isSet(*option)) continue;
+        if (!parser.isSet(option)) continue;
         bool ok = false;
-        QString text = parser.value(*option).trimmed();
-        if (option == &options.fNumber && text.startsWith("f/", Qt::CaseInsensitive)) {
+        QString text = parser.value(option).trimmed();
+        if (QString(option) == "f-number" && text.startsWith("f/", Qt::CaseInsensitive)) {
             text = text.mid(2);
         }
         *value = text.toDouble(&ok);
         if (!ok || !(*value > 0) || *value > 1e6) {
-            return "--" + option->names().front() + " needs a number above 0, not \"" +
-                   parser.value(*option) + "\".";
+            return QString("--") + option + " needs a number above 0, not \"" +
+                   parser.value(option) + "\".";
         }
     }
     return {};
 }
 
-CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references,
-                             const QCommandLineOption& profile, const QCommandLineOption& smooth,
-                             const ShotOptions& shot) {
-    CommandLine result;
-    result.action = CommandLine::Action::Tune;
-    result.command = "tune";
+CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references) {
+    CommandLine result = Command(CommandLine::Action::Tune, "tune");
     TuneOptions& options = result.tune;
-    options.profileFile = parser.value(profile);
+    options.profileFile = parser.value("profile");
     options.references = references;
-    if (options.profileFile.isEmpty()) return UsageError("tune", "--profile needs a file.");
-    if (references.contains(QString())) return UsageError("tune", "a REFERENCE name is empty.");
-    if (parser.isSet("map") || parser.isSet("preview")) {
-        return UsageError("tune",
-                          "--map and --preview belong to the map; --profile makes a lens "
-                          "profile instead.");
+    options.force = parser.isSet("force");
+    options.smoothSet = parser.isSet("smooth");
+    Wrong wrong;
+    if (options.profileFile.isEmpty()) wrong = "--profile needs a file.";
+    if (!wrong && references.contains(QString())) wrong = "a REFERENCE name is empty.";
+    if (!wrong) {
+        wrong = FirstSet(parser, {"map", "preview"},
+                         " belongs to the map; --profile makes a lens profile instead.");
     }
-    if (const QString wrong = ReadShotOptions(parser, shot, options.shot); !wrong.isEmpty()) {
-        return UsageError("tune", wrong);
+    if (!wrong) wrong = ReadShotOptions(parser, options.shot);
+    if (!wrong && options.smoothSet) {
+        wrong = Whole(parser, "smooth", 0, kLargestProfileSmoothRadius, options.smoothRadius);
     }
-    options.force = parser.isSet(shot.force);
-    options.smoothSet = parser.isSet(smooth);
-    bool ok = true;
-    if (options.smoothSet) options.smoothRadius = parser.value(smooth).toInt(&ok);
-    if (!ok || options.smoothRadius < 0 || options.smoothRadius > kLargestProfileSmoothRadius) {
-        return UsageError("tune", QString("--smooth needs a whole number from 0 to %1, not \"%2\".")
-                                      .arg(kLargestProfileSmoothRadius)
-                                      .arg(parser.value(smooth)));
+    return wrong ? UsageError("tune", *wrong) : result;
+}
+
+CommandLine ParseMapTune(const QCommandLineParser& parser, const QStringList& positional) {
+    CommandLine result = Command(CommandLine::Action::Tune, "tune");
+    TuneOptions& options = result.tune;
+    options.reference = positional.front();
+    options.mapFile = parser.value("map");
+    options.previewFile = parser.value("preview");
+    QStringList shotNames;
+    for (const Option& option : kShotOptions)
+        shotNames << option.names().front();
+    Wrong wrong =
+        FirstSet(parser, shotNames, " needs --profile; the map does not record the lens.");
+    if (!wrong && positional.size() > 1) {
+        wrong =
+            "one REFERENCE picture is tuned at a time; also given: " + positional.mid(1).join(' ');
     }
-    return result;
+    if (!wrong && parser.isSet("preview") && options.previewFile.isEmpty()) {
+        wrong = "--preview needs a file.";
+    }
+    if (!wrong) wrong = Whole(parser, "smooth", 0, kLargestSmoothRadius, options.smoothRadius);
+    if (!wrong && options.reference.isEmpty()) wrong = "the REFERENCE name is empty.";
+    if (!wrong && options.mapFile.isEmpty()) wrong = "--map needs a file.";
+    return wrong ? UsageError("tune", *wrong) : result;
 }
 
 CommandLine ParseTune(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(kTuneDescription);
     parser.addHelpOption();
-    const QCommandLineOption map = MapOption();
-    const QCommandLineOption preview(
-        "preview", "Also write the map's picture (the preview) as BMP.", "OUT.bmp");
-    const QCommandLineOption smooth(
-        "smooth",
-        "Low-pass the reference before measuring: two box passes of 2 x RADIUS + 1 pixels per "
-        "colour, so that its noise stays out of the map (default 0: measured as it is; 8 suits "
-        "a grey card).",
-        "RADIUS", "0");
-    const QCommandLineOption profile(
-        "profile",
-        "Measure a lens profile into FILE (a 16-bit TIFF) from every REFERENCE instead of the "
-        "map. Its --smooth defaults to the references' longer side / 300 (at least 2): 20 for "
-        "6000 x 4000; 0 keeps every detail.",
-        "FILE");
-    const ShotOptions shot;
-    parser.addOptions({map, preview, smooth, profile});
-    parser.addOptions(shot.all());
+    parser.addOptions(kTuneOptions);
+    parser.addOptions(kShotOptions);
     parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
     parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
-
     if (!parser.parse(arguments)) return UsageError("tune", parser.errorText());
     if (parser.isSet("help")) return Help("tune", parser.helpText());
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.isEmpty()) return UsageError("tune", "no REFERENCE picture is given.");
-    if (parser.isSet(profile)) return ParseProfileTune(parser, positional, profile, smooth, shot);
-    for (const QCommandLineOption& only : shot.all()) {
-        if (parser.isSet(only)) {
-            return UsageError("tune", "--" + only.names().front() +
-                                          " needs --profile; the map does not record the lens.");
-        }
-    }
-    if (positional.size() > 1) {
-        return UsageError("tune", "one REFERENCE picture is tuned at a time; also given: " +
-                                      positional.mid(1).join(' '));
-    }
+    if (parser.isSet("profile")) return ParseProfileTune(parser, positional);
+    return ParseMapTune(parser, positional);
+}
 
-    CommandLine result;
-    result.action = CommandLine::Action::Tune;
-    result.command = "tune";
-    result.tune.reference = positional.front();
-    result.tune.mapFile = parser.value(map);
-    if (parser.isSet(preview)) {
-        result.tune.previewFile = parser.value(preview);
-        if (result.tune.previewFile.isEmpty()) return UsageError("tune", "--preview needs a file.");
+// `--jobs`, by default one per core.
+Wrong ReadJobs(const QCommandLineParser& parser, int& jobs) {
+    jobs = std::max(QThread::idealThreadCount(), 1);
+    return parser.isSet("jobs") ? Whole(parser, "jobs", 1, INT_MAX, jobs) : Wrong{};
+}
+
+// Where the outputs go, and the checks of the inputs that need no file.
+Wrong ReadPictures(const QCommandLineParser& parser, FilterOptions& options) {
+    options.inputs = parser.positionalArguments().mid(1);
+    options.outputFile = parser.value("output");
+    options.outputFolder = parser.value("output-dir");
+    options.quiet = parser.isSet("quiet");
+    if (Wrong wrong = ReadJobs(parser, options.jobs)) return wrong;
+    if (options.inputs.isEmpty()) return "no INPUT picture is given.";
+    if (options.inputs.contains(QString())) return "an INPUT name is empty.";
+    if (parser.isSet("output") && parser.isSet("output-dir")) {
+        return "--output and --output-dir cannot be used together.";
     }
-    bool ok = false;
-    result.tune.smoothRadius = parser.value(smooth).toInt(&ok);
-    if (!ok || result.tune.smoothRadius < 0 || result.tune.smoothRadius > kLargestSmoothRadius) {
-        return UsageError("tune", QString("--smooth needs a whole number from 0 to %1, not \"%2\".")
-                                      .arg(kLargestSmoothRadius)
-                                      .arg(parser.value(smooth)));
+    if (parser.isSet("output") && options.outputFile.isEmpty()) return "--output needs a file.";
+    if (parser.isSet("output-dir") && options.outputFolder.isEmpty()) {
+        return "--output-dir needs a folder.";
     }
-    if (result.tune.reference.isEmpty()) return UsageError("tune", "the REFERENCE name is empty.");
-    if (result.tune.mapFile.isEmpty()) return UsageError("tune", "--map needs a file.");
-    return result;
+    if (!options.outputFile.isEmpty() && options.inputs.size() > 1) {
+        return "--output names one file, but " + QString::number(options.inputs.size()) +
+               " inputs are given; use --output-dir.";
+    }
+    return {};
+}
+
+Wrong ReadMapFilter(const QCommandLineParser& parser, FilterOptions& options) {
+    options.mapFile = parser.value("map");
+    options.strength = parser.value("strength");
+    MapMode mode{};
+    if (Wrong wrong = Choose(parser, "mode", kModes, mode)) return wrong;
+    options.correction = mode.correction;
+    options.mode = mode.mode;
+    if (options.mapFile.isEmpty()) return "--map needs a file.";
+    return FirstSet(parser, {"correct", "space", "format", "quality", "crop", "memory"},
+                    " needs --profile; the map's modes write BMP as they always have.");
+}
+
+Wrong ReadProfileSource(const QCommandLineParser& parser, FilterOptions& options) {
+    if (parser.isSet("profile") && parser.isSet("profiles")) {
+        return "--profile and --profiles cannot be used together; name the profile for pictures "
+               "the library does not serve with --fallback.";
+    }
+    if (parser.isSet("profile")) {
+        options.profileFile = parser.value("profile");
+        return options.profileFile.isEmpty() ? Wrong("--profile needs a file.") : Wrong{};
+    }
+    options.profilesFolder = parser.value("profiles");
+    options.fallbackFile = parser.value("fallback");
+    options.explain = parser.isSet("explain");
+    if (options.profilesFolder.isEmpty()) return "--profiles needs a folder.";
+    if (parser.isSet("fallback") && options.fallbackFile.isEmpty()) {
+        return "--fallback needs a file.";
+    }
+    return Choose(parser, "interpolate", kInterpolations, options.cubic);
+}
+
+Wrong ReadProfileFilter(const QCommandLineParser& parser, FilterOptions& options) {
+    if (Wrong wrong = ReadProfileSource(parser, options)) return wrong;
+    if (Wrong wrong = FirstSet(parser, {"map", "mode", "strength"},
+                               " belongs to the map; a lens profile corrects in its own way.")) {
+        return wrong;
+    }
+    CorrectionSettings& settings = options.settings;
+    if (Wrong wrong = Choose(parser, "correct", kCorrect, settings.what)) return wrong;
+    if (Wrong wrong = Choose(parser, "space", kSpaces, settings.space)) return wrong;
+    if (parser.isSet("crop")) {
+        if (Wrong wrong = Choose(parser, "crop", kCrops, settings.fit)) return wrong;
+    }
+    if (parser.isSet("format")) {
+        if (Wrong wrong = Choose(parser, "format", kFormats, options.format)) return wrong;
+    } else if (!options.outputFile.isEmpty()) {
+        FormatForSuffix(options.outputFile, &options.format);
+    }
+    if (Wrong wrong = Whole(parser, "quality", 1, 100, options.quality)) return wrong;
+    options.memory = MemoryBudget::MachineShare();
+    return parser.isSet("memory") ? MemorySize(parser, options.memory) : Wrong{};
 }
 
 CommandLine ParseFilter(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(kFilterDescription);
     parser.addHelpOption();
-    const QCommandLineOption map = MapOption();
-    const QCommandLineOption mode(
-        "mode",
-        "plain: sums above 255 are cut to 255 (default); offset: every sum is shifted down by "
-        "the strength's share of the brightest sum's excess; scale: every sum is scaled so that "
-        "the point the strength sets lands on 255; gain: every byte is multiplied by how much "
-        "the reference was darkened at its place (needs the map's FILE.json from tune).",
-        "plain|offset|scale|gain", "plain");
-    const QCommandLineOption strength(
-        "strength",
-        "Share of the brightest sum's excess over 255, in percent, for offset and "
-        "scale (default 30; '.' as the decimal point).",
-        "PERCENT", "30");
-    const QCommandLineOption output({"o", "output"}, "Write the one INPUT's result to FILE.",
-                                    "FILE");
-    const QCommandLineOption outputDir(
-        {"d", "output-dir"},
-        "Write each result to DIR/<input file name>.bmp (with --profile, the format's suffix).",
-        "DIR");
-    const QCommandLineOption jobs(
-        {"j", "jobs"}, "Pictures in flight at once (default: one per processor core).", "N");
-    const QCommandLineOption quiet({"q", "quiet"},
-                                   "Print only failures and warnings about a result.");
-    const QCommandLineOption profile(
-        "profile", "Correct by the lens profile FILE (from tune --profile) instead of the map.",
-        "FILE");
-    const QCommandLineOption correct(
-        "correct",
-        "With --profile: both (default) brings every channel up to its centre level; luminance "
-        "corrects the falloff alone (one gain per place, a colour cast stays); colour corrects "
-        "the colour cast alone (the falloff stays).",
-        "both|luminance|colour", "both");
-    const QCommandLineOption space(
-        "space",
-        "With --profile: linear (default) applies the gain to light, through the picture's "
-        "transfer curve (its colour profile's, sRGB without one); code multiplies the values "
-        "themselves, for data that is linear or of unknown curve.",
-        "linear|code", "linear");
-    const QCommandLineOption format(
-        "format",
-        "With --profile: the output format (default bmp, or what --output's suffix names). "
-        "16-bit pictures need png or tiff; bmp carries no metadata.",
-        "bmp|png|tiff|jpeg");
-    const QCommandLineOption quality(
-        "quality", "With --profile: JPEG quality, 1 to 100 (default 95).", "N", "95");
-    const QCommandLineOption crop(
-        "crop",
-        "With --profile: a picture of another aspect ratio than the profile's is a centred crop "
-        "of the same sensor (a 16:9 mode of a 3:2 sensor).",
-        "centre");
-    const QCommandLineOption profiles(
-        "profiles",
-        "Correct each picture by the lens profiles of the folder DIR that match its camera and "
-        "lens (from its EXIF): the one of its focal length and f-number, or the two (for a zoom "
-        "up to four) measured around them, their gains blended in log space linearly in log2 "
-        "f-number and log focal length; outside the measured range the nearest, with a warning. "
-        "Takes every option of --profile.",
-        "DIR");
-    const QCommandLineOption fallback(
-        "fallback",
-        "With --profiles: the lens profile for pictures that none of the library serves (no EXIF, "
-        "or a camera or lens without a profile); without it they are reported and not written.",
-        "FILE");
-    const QCommandLineOption interpolate(
-        "interpolate",
-        "With --profiles, between two measured f-numbers: cubic (default) takes the monotone "
-        "cubic in log2 f-number through the two and the next measured on each side, where three "
-        "or more were measured at the picture's focal length; linear blends the two alone.",
-        "cubic|linear", "cubic");
-    const QCommandLineOption explain(
-        "explain",
-        "With --profiles: one line per picture with the profiles it took and their weights, and "
-        "a count of pictures per profile at the end.");
-    parser.addOptions({map, mode, strength, output, outputDir, jobs, quiet, profile, profiles,
-                       fallback, explain, interpolate, correct, space, format, quality, crop});
+    parser.addOptions(kFilterOptions);
     parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
     parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
-
     if (!parser.parse(arguments)) return UsageError("filter", parser.errorText());
     if (parser.isSet("help")) return Help("filter", parser.helpText());
 
-    CommandLine result;
-    result.action = CommandLine::Action::Filter;
-    result.command = "filter";
+    CommandLine result = Command(CommandLine::Action::Filter, "filter");
     FilterOptions& options = result.filter;
-    options.inputs = parser.positionalArguments().mid(1);
-    options.mapFile = parser.value(map);
-    options.strength = parser.value(strength);
-    options.outputFile = parser.value(output);
-    options.outputFolder = parser.value(outputDir);
-    options.quiet = parser.isSet(quiet);
-
-    const QString modeName = parser.value(mode);
-    if (modeName == "plain") {
-        options.mode = FilterMode::PlainAdd;
-    } else if (modeName == "offset") {
-        options.mode = FilterMode::PeakOffset;
-    } else if (modeName == "scale") {
-        options.mode = FilterMode::PeakScale;
-    } else if (modeName == "gain") {
-        options.correction = Correction::Gain;
-    } else {
-        return UsageError("filter",
-                          "unknown --mode \"" + modeName + "\"; use plain, offset, scale or gain.");
+    Wrong wrong = ReadPictures(parser, options);
+    if (!wrong && !parser.isSet("profiles")) {
+        wrong = FirstSet(parser, {"fallback", "explain", "interpolate"}, " needs --profiles.");
     }
-
-    options.jobs = QThread::idealThreadCount();
-    if (parser.isSet(jobs)) {
-        bool ok = false;
-        options.jobs = parser.value(jobs).toInt(&ok);
-        if (!ok || options.jobs < 1) {
-            return UsageError("filter", "--jobs needs a whole number of at least 1, not \"" +
-                                            parser.value(jobs) + "\".");
-        }
+    if (!wrong) {
+        wrong = parser.isSet("profile") || parser.isSet("profiles")
+                    ? ReadProfileFilter(parser, options)
+                    : ReadMapFilter(parser, options);
     }
-    options.jobs = std::max(options.jobs, 1);
-
-    if (options.inputs.isEmpty()) return UsageError("filter", "no INPUT picture is given.");
-    if (options.inputs.contains(QString())) return UsageError("filter", "an INPUT name is empty.");
-    if (options.mapFile.isEmpty()) return UsageError("filter", "--map needs a file.");
-    if (parser.isSet(output) && parser.isSet(outputDir)) {
-        return UsageError("filter", "--output and --output-dir cannot be used together.");
-    }
-    if (parser.isSet(output) && options.outputFile.isEmpty()) {
-        return UsageError("filter", "--output needs a file.");
-    }
-    if (parser.isSet(outputDir) && options.outputFolder.isEmpty()) {
-        return UsageError("filter", "--output-dir needs a folder.");
-    }
-    if (!options.outputFile.isEmpty() && options.inputs.size() > 1) {
-        return UsageError("filter", "--output names one file, but " +
-                                        QString::number(options.inputs.size()) +
-                                        " inputs are given; use --output-dir.");
-    }
-
-    if (!parser.isSet(profiles)) {
-        for (const QCommandLineOption* only : {&fallback, &explain, &interpolate}) {
-            if (parser.isSet(*only)) {
-                return UsageError("filter", "--" + only->names().front() + " needs --profiles.");
-            }
-        }
-    }
-    if (!parser.isSet(profile) && !parser.isSet(profiles)) {
-        for (const QCommandLineOption* only : {&correct, &space, &format, &quality, &crop}) {
-            if (parser.isSet(*only)) {
-                return UsageError("filter", "--" + only->names().front() +
-                                                " needs --profile; the map's modes write BMP as "
-                                                "they always have.");
-            }
-        }
-        return result;
-    }
-    if (parser.isSet(profile) && parser.isSet(profiles)) {
-        return UsageError("filter",
-                          "--profile and --profiles cannot be used together; name the profile "
-                          "for pictures the library does not serve with --fallback.");
-    }
-    if (parser.isSet(profiles)) {
-        options.profilesFolder = parser.value(profiles);
-        if (options.profilesFolder.isEmpty()) {
-            return UsageError("filter", "--profiles needs a folder.");
-        }
-        options.fallbackFile = parser.value(fallback);
-        if (parser.isSet(fallback) && options.fallbackFile.isEmpty()) {
-            return UsageError("filter", "--fallback needs a file.");
-        }
-        options.explain = parser.isSet(explain);
-        const QString rule = parser.value(interpolate);
-        if (rule != "cubic" && rule != "linear") {
-            return UsageError("filter",
-                              "unknown --interpolate \"" + rule + "\"; use cubic or linear.");
-        }
-        options.cubic = rule == "cubic";
-    } else {
-        options.profileFile = parser.value(profile);
-        if (options.profileFile.isEmpty()) return UsageError("filter", "--profile needs a file.");
-    }
-    for (const QCommandLineOption* only : {&map, &mode, &strength}) {
-        if (parser.isSet(*only)) {
-            return UsageError("filter", "--" + only->names().front() +
-                                            " belongs to the map; a lens profile corrects in its "
-                                            "own way.");
-        }
-    }
-    const QString correctName = parser.value(correct);
-    if (correctName == "both") {
-        options.correct = CorrectWhat::Both;
-    } else if (correctName == "luminance") {
-        options.correct = CorrectWhat::Luminance;
-    } else if (correctName == "colour" || correctName == "color") {
-        options.correct = CorrectWhat::Colour;
-    } else {
-        return UsageError(
-            "filter", "unknown --correct \"" + correctName + "\"; use both, luminance or colour.");
-    }
-    const QString spaceName = parser.value(space);
-    if (spaceName == "linear") {
-        options.space = GainSpace::Linear;
-    } else if (spaceName == "code") {
-        options.space = GainSpace::Code;
-    } else {
-        return UsageError("filter", "unknown --space \"" + spaceName + "\"; use linear or code.");
-    }
-    if (parser.isSet(format)) {
-        const QString name = parser.value(format).toLower();
-        if (!FormatForSuffix("picture." + name, &options.format)) {
-            return UsageError("filter", "unknown --format \"" + parser.value(format) +
-                                            "\"; use bmp, png, tiff or jpeg.");
-        }
-    } else if (!options.outputFile.isEmpty()) {
-        FormatForSuffix(options.outputFile, &options.format);
-    }
-    bool ok = false;
-    options.quality = parser.value(quality).toInt(&ok);
-    if (!ok || options.quality < 1 || options.quality > 100) {
-        return UsageError("filter", "--quality needs a whole number from 1 to 100, not \"" +
-                                        parser.value(quality) + "\".");
-    }
-    if (parser.isSet(crop)) {
-        const QString fit = parser.value(crop);
-        if (fit != "centre" && fit != "center") {
-            return UsageError("filter", "unknown --crop \"" + fit + "\"; use centre.");
-        }
-        options.cropCentre = true;
-    }
-    return result;
+    return wrong ? UsageError("filter", *wrong) : result;
 }
 
 CommandLine ParseProfiles(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(kProfilesDescription);
     parser.addHelpOption();
-    const QCommandLineOption plot("plot", "Draw the lens profile PROFILE into OUT.png.", "PROFILE");
-    const QCommandLineOption jobs({"j", "jobs"},
-                                  "Profiles read at once (default: one per processor core).", "N");
-    parser.addOptions({plot, jobs});
+    parser.addOptions(kProfilesOptions);
     parser.addPositionalArgument("profiles", "List or draw lens profiles.", "profiles");
     parser.addPositionalArgument("DIR", "The folder of lens profiles (with --plot: OUT.png).",
                                  "DIR | --plot PROFILE OUT.png");
     if (!parser.parse(arguments)) return UsageError("profiles", parser.errorText());
     if (parser.isSet("help")) return Help("profiles", parser.helpText());
     const QStringList positional = parser.positionalArguments().mid(1);
-    CommandLine result;
-    result.action = CommandLine::Action::Profiles;
-    result.command = "profiles";
+    CommandLine result = Command(CommandLine::Action::Profiles, "profiles");
     ProfilesOptions& options = result.profiles;
-    options.jobs = QThread::idealThreadCount();
-    if (parser.isSet(jobs)) {
-        bool ok = false;
-        options.jobs = parser.value(jobs).toInt(&ok);
-        if (!ok || options.jobs < 1) {
-            return UsageError("profiles", "--jobs needs a whole number of at least 1, not \"" +
-                                              parser.value(jobs) + "\".");
-        }
-    }
-    options.jobs = std::max(options.jobs, 1);
-    if (parser.isSet(plot)) {
-        options.plotFile = parser.value(plot);
-        if (positional.size() != 1 || positional.front().isEmpty() || options.plotFile.isEmpty()) {
+    if (Wrong wrong = ReadJobs(parser, options.jobs)) return UsageError("profiles", *wrong);
+    const bool one = positional.size() == 1 && !positional.front().isEmpty();
+    if (parser.isSet("plot")) {
+        options.plotFile = parser.value("plot");
+        if (!one || options.plotFile.isEmpty()) {
             return UsageError("profiles", "--plot needs a PROFILE and one OUT.png.");
         }
         options.plotOutput = positional.front();
         return result;
     }
-    if (positional.size() != 1 || positional.front().isEmpty()) {
-        return UsageError("profiles", "give one DIR of lens profiles.");
-    }
+    if (!one) return UsageError("profiles", "give one DIR of lens profiles.");
     options.folder = positional.front();
     return result;
 }
@@ -512,8 +522,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (!parser.parse(arguments)) return UsageError({}, parser.errorText());
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(version)) {
-        CommandLine result;
-        result.action = CommandLine::Action::ShowVersion;
+        CommandLine result = Command(CommandLine::Action::ShowVersion, {});
         result.text =
             QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion();
         return result;

@@ -2,11 +2,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
 #include "correction/lens_profile.h"
-#include "correction/profile_gain.h"
+#include "engine/correction_settings.h"
 #include "platform/photo_file.h"
 
 namespace velmora {
@@ -40,32 +41,34 @@ struct TuneOptions {
     bool force = false;  // take references that disagree on their settings together
 };
 
-// How `filter` corrects each picture: the window's filtering in one of its modes, or the gain.
+// How `filter` corrects each picture by the map: the window's filtering in one of its modes, or
+// the gain.
 enum class Correction { Filtering, Gain };
 
 struct FilterOptions {
-    QString mapFile;
-    Correction correction = Correction::Filtering;
-    FilterMode mode = FilterMode::PlainAdd;  // Filtering only
-    QString strength;
+    QStringList inputs;
     QString outputFile;    // only with a single input
     QString outputFolder;  // empty: each output beside its input
     int jobs = 1;
     bool quiet = false;
-    QStringList inputs;
-    // With a lens profile instead of the map:
+    // By the map:
+    QString mapFile;
+    Correction correction = Correction::Filtering;
+    FilterMode mode = FilterMode::PlainAdd;  // Filtering only
+    QString strength;
+    // Or by a lens profile:
     QString profileFile;  // empty: the map
-    // Or a library of lens profiles, each picture taking the one its EXIF calls for:
+    // Or by a library of lens profiles, each picture taking the one its EXIF calls for:
     QString profilesFolder;  // empty: none
     QString fallbackFile;    // for pictures no profile of the library serves; empty: none
     bool explain = false;    // say per picture which profiles it took
     bool cubic = true;       // the monotone cubic between f-numbers where it can, else the blend
-    bool byProfile() const { return !profileFile.isEmpty() || !profilesFolder.isEmpty(); }
-    CorrectWhat correct = CorrectWhat::Both;
-    GainSpace space = GainSpace::Linear;
+    CorrectionSettings settings;
     PhotoFormat format = PhotoFormat::Bmp;
     int quality = 95;
-    bool cropCentre = false;
+    std::int64_t memory = 0;  // the budget, in bytes
+
+    bool byProfile() const { return !profileFile.isEmpty() || !profilesFolder.isEmpty(); }
 };
 
 // `profiles`: a table of a library of lens profiles, or a picture of one profile.
@@ -93,10 +96,11 @@ struct CommandLine {
 // `filter [--map FILE] [--mode plain|offset|scale|gain] [--strength PERCENT]
 // [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...` or
 // `filter --profile FILE [--correct both|luminance|colour] [--space linear|code]
-// [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--output FILE | --output-dir DIR]
-// [--jobs N] [--quiet] INPUT...`, the same with `--profiles DIR [--fallback FILE] [--explain]`
-// in place of `--profile FILE`, `profiles DIR` or `profiles --plot PROFILE OUT.png`, plus --help
-// and --version.
+// [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--memory SIZE]
+// [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...`, the same with
+// `--profiles DIR [--fallback FILE] [--explain] [--interpolate cubic|linear]` in place of
+// `--profile FILE`, `profiles DIR` or `profiles --plot PROFILE OUT.png`, plus --help and
+// --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);
 

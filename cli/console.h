@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdio>
+#include <exception>
 
 namespace velmora {
 
@@ -13,5 +14,8 @@ void ReportProblem(const QString& message);
 
 // "velmora-cli: <message>" and a pointer to the command's help, on stderr.
 void ReportUsageError(const QString& message, const QString& command);
+
+// What failed, as the error says it, with the option or command that helps where one does.
+QString Explained(const std::exception& error);
 
 }  // namespace velmora

@@ -15,15 +15,16 @@
 #include "cli/batch_run.h"
 #include "cli/console.h"
 #include "cli/library_filter_command.h"
-#include "cli/map_sidecar.h"
 #include "cli/output_plan.h"
 #include "cli/profile_filter_command.h"
 #include "cli/progress_report.h"
-#include "cli/round_trip.h"
 #include "correction/atomic_file.h"
 #include "correction/correction_map.h"
 #include "correction/error.h"
 #include "correction/map_store.h"
+#include "engine/map_round_trip.h"
+#include "engine/map_sidecar.h"
+#include "engine/work_pool.h"
 
 namespace velmora {
 namespace {
@@ -92,8 +93,9 @@ int RunFilterCommand(const FilterOptions& options) {
         sidecar.state == SidecarCheck::State::Valid ? &sidecar.sidecar : nullptr;
 
     const std::string strength = options.strength.toStdString();
+    WorkPool pool(options.jobs);
     return RunBatch(
-        plan, options.jobs, options.quiet,
+        plan, options.jobs, options.quiet, pool,
         [&](const PlannedPicture& picture, ProgressReport& report) {
             const PictureSize size =
                 gain ? GainPictureFile(picture.input, picture.output, map, reference->centre,

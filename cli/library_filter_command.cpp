@@ -12,45 +12,44 @@
 
 #include "cli/batch_run.h"
 #include "cli/console.h"
-#include "cli/job_runner.h"
 #include "cli/output_plan.h"
 #include "cli/profile_filter_command.h"
-#include "cli/profile_library.h"
-#include "cli/profile_store.h"
 #include "correction/error.h"
 #include "correction/profile_choice.h"
+#include "engine/memory_budget.h"
+#include "engine/profile_correction.h"
+#include "engine/profile_library.h"
+#include "engine/profile_store.h"
+#include "engine/work_pool.h"
 #include "platform/lens_profile_file.h"
+#include "platform/native_path.h"
 #include "platform/photo_metadata.h"
 
 namespace velmora {
 namespace {
-
-QString Native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
 
 // What each picture takes, in the order of the plan.
 struct PictureChoice {
     ShotSettings shot;
     ProfileChoice choice;
     bool fallback = false;  // none of the library served it
-    QString key;            // ProfileStore::KeyOf its parts
+    ProfileParts parts;     // of the choice, as the store and the corrector take them
 };
 
 std::vector<PictureChoice> ChooseForPictures(const OutputPlan& plan, const ProfileLibrary& library,
-                                             int fallbackIndex, int jobs, bool cubic) {
+                                             int fallbackIndex, WorkPool& pool, bool cubic) {
     const std::vector<ShotSettings> shots = library.shots();
     std::vector<PictureChoice> chosen(plan.pictures.size());
-    // Reading EXIF waits on the disk more than on the processor.
-    RunJobs(int(chosen.size()), std::max(jobs, 4), [&](int i) {
-        PictureChoice& picture = chosen[std::size_t(i)];
-        picture.shot = ReadShotSettings(plan.pictures[std::size_t(i)].input);
+    pool.ForEach(chosen.size(), [&](std::size_t i) {
+        PictureChoice& picture = chosen[i];
+        picture.shot = ReadShotSettings(plan.pictures[i].input);
         picture.choice = ChooseProfiles(picture.shot, shots, cubic);
         if (picture.choice.parts.empty() && fallbackIndex >= 0) {
             picture.choice.parts = {{fallbackIndex, 1.0}};
             picture.fallback = true;
         }
-        picture.key = ProfileStore::KeyOf(picture.choice.parts);
+        for (const ProfileChoice::Part& part : picture.choice.parts)
+            picture.parts.emplace_back(part.profile, part.weight);
     });
     return chosen;
 }
@@ -82,8 +81,8 @@ class ProfileCounts {
   public:
     void Add(const ProfileParts& parts) {
         const std::lock_guard lock(mutex_);
-        for (const ProfileChoice::Part& part : parts)
-            ++(parts.size() == 1 ? alone_ : blended_)[part.profile];
+        for (const auto& part : parts)
+            ++(parts.size() == 1 ? alone_ : blended_)[part.first];
     }
     void Print(const std::vector<QString>& names) const {
         WriteLine(stdout, "Pictures per profile:");
@@ -124,6 +123,102 @@ QString LibraryClash(const OutputPlan& plan, const ProfileLibrary& library) {
     return {};
 }
 
+// The library's profiles and the fallback: their paths, names and descriptions.
+struct BatchProfiles {
+    std::vector<QString> paths;
+    std::vector<QString> names;
+    std::vector<LensProfile> headers;
+    int fallback = -1;
+};
+
+BatchProfiles ProfilesOf(const ProfileLibrary& library, const QString& fallbackFile) {
+    BatchProfiles profiles;
+    for (const LibraryProfile& profile : library.profiles) {
+        profiles.paths.push_back(profile.path);
+        profiles.headers.push_back(profile.header);
+    }
+    if (!fallbackFile.isEmpty()) {
+        profiles.headers.push_back(ReadLensProfileHeader(fallbackFile));
+        profiles.fallback = int(profiles.paths.size());
+        profiles.paths.push_back(fallbackFile);
+    }
+    for (const QString& path : profiles.paths)
+        profiles.names.push_back(QFileInfo(path).fileName());
+    return profiles;
+}
+
+// The pictures of one choice one after another: each profile is read and each blend made once,
+// and let go when the last picture that needs it is done. Choices go lens by lens and along the
+// f-numbers, so that only a few neighbouring profiles are held at a time (files named by
+// aperture first would otherwise interleave the lenses). Those none serves go first.
+std::vector<std::size_t> OrderOfPictures(const std::vector<PictureChoice>& chosen,
+                                         const std::vector<LensProfile>& headers) {
+    // Made once per picture, not once per comparison.
+    using OrderKey = std::tuple<bool, std::string, double, double, ProfileParts>;
+    std::vector<OrderKey> orderKeys;
+    for (const PictureChoice& picture : chosen) {
+        const ProfileParts& parts = picture.parts;
+        const ShotSettings& first =
+            parts.empty() ? ShotSettings{} : headers[std::size_t(parts.front().first)].shot;
+        orderKeys.emplace_back(!parts.empty(), first.make + '\n' + first.model + '\n' + first.lens,
+                               first.focalLength, first.fNumber, parts);
+    }
+    std::vector<std::size_t> order(chosen.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return orderKeys[a] < orderKeys[b]; });
+    return order;
+}
+
+GainRecipe RecipeOf(const PictureChoice& picture) {
+    GainRecipe recipe{picture.parts, {}};
+    if (!picture.choice.cubicNodes.empty()) {
+        recipe.cubic.emplace(picture.choice.cubicNodes, picture.choice.cubicAt);
+    }
+    return recipe;
+}
+
+// Everything a library batch shares between its pictures.
+struct LibraryBatch {
+    const FilterOptions& options;
+    const std::vector<PictureChoice>& chosen;
+    const BatchProfiles& profiles;
+    ProfileStore& store;
+    ProfileCorrector& corrector;
+    ProfileCounts& counts;
+};
+
+void CorrectChosen(LibraryBatch& batch, const PlannedPicture& picture, const PictureChoice& it,
+                   ProgressReport& report) {
+    const ProfileParts& parts = it.parts;
+    if (parts.empty()) {
+        throw Error(ErrorKind::Picture, "no lens profile serves it: " + it.choice.missing +
+                                            ". Nothing was written; add a profile of it to " +
+                                            Native(batch.options.profilesFolder).toStdString() +
+                                            " or name one with --fallback.");
+    }
+    // Let go of what only this picture still needed, however it ends.
+    struct Finish {
+        LibraryBatch& batch;
+        const ProfileParts& parts;
+        ~Finish() {
+            for (const ProfileParts& released : batch.store.Done(parts))
+                batch.corrector.Forget(released);
+        }
+    } finish{batch, parts};
+    batch.store.Start(parts);  // read while the picture before is corrected
+    if (batch.options.explain) report.Note(ExplainLine(picture.input, it, batch.profiles.names));
+    if (!it.choice.warning.empty()) {
+        report.Warn(Native(picture.input) +
+                    ": Warning: " + QString::fromStdString(it.choice.warning) + ".");
+    }
+    batch.corrector.Correct(
+        picture.input, picture.output, RecipeOf(it),
+        {batch.options.format, batch.options.quality, Durability::FlushLater},
+        [&](const QString& note) { report.Warn(Native(picture.input) + ": Warning: " + note); });
+    batch.counts.Add(parts);
+}
+
 }  // namespace
 
 int RunLibraryFilterCommand(const FilterOptions& options) {
@@ -145,111 +240,37 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
     }
     for (const QString& problem : library.problems)
         ReportProblem("Warning: " + problem + " It is left out of the library.");
-
-    std::vector<QString> paths, names;
-    std::vector<LensProfile> headers;
-    for (const LibraryProfile& profile : library.profiles) {
-        paths.push_back(profile.path);
-        headers.push_back(profile.header);
+    BatchProfiles profiles;
+    try {
+        profiles = ProfilesOf(library, options.fallbackFile);
+    } catch (const std::exception& error) {
+        ReportProblem("nothing was done: " + Explained(error));
+        return kSomeFailed;
     }
-    int fallbackIndex = -1;
-    if (!options.fallbackFile.isEmpty()) {
-        try {
-            headers.push_back(ReadLensProfileHeader(options.fallbackFile));
-        } catch (const std::exception& error) {
-            ReportProblem("nothing was done: " + QString::fromStdString(error.what()));
-            return kSomeFailed;
-        }
-        fallbackIndex = int(paths.size());
-        paths.push_back(options.fallbackFile);
-    }
-    for (const QString& path : paths)
-        names.push_back(QFileInfo(path).fileName());
 
-    // The pictures of one choice one after another: each profile is read and each blend made
-    // once, and let go when the last picture that needs it is done. Choices go lens by lens and
-    // along the f-numbers, so that only a few neighbouring profiles are held at a time (files
-    // named by aperture first would otherwise interleave the lenses). Those none serves go
-    // first.
+    WorkPool pool(PoolThreads(options.jobs));
+    MemoryBudget budget(options.memory);
     const std::vector<PictureChoice> chosen =
-        ChooseForPictures(plan, library, fallbackIndex, options.jobs, options.cubic);
-    // Made once per picture, not once per comparison.
-    using OrderKey = std::tuple<bool, std::string, double, double, QString>;
-    std::vector<OrderKey> orderKeys;
-    for (const PictureChoice& picture : chosen) {
-        const ProfileParts& parts = picture.choice.parts;
-        const ShotSettings& first =
-            parts.empty() ? ShotSettings{} : headers[std::size_t(parts.front().profile)].shot;
-        orderKeys.emplace_back(!parts.empty(), first.make + '\n' + first.model + '\n' + first.lens,
-                               first.focalLength, first.fNumber, picture.key);
-    }
-    std::vector<std::size_t> order(chosen.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return orderKeys[a] < orderKeys[b]; });
+        ChooseForPictures(plan, library, profiles.fallback, pool, options.cubic);
+    const std::vector<std::size_t> order = OrderOfPictures(chosen, profiles.headers);
     OutputPlan ordered;
     for (const std::size_t i : order)
         ordered.pictures.push_back(plan.pictures[i]);
 
-    ProfileStore store(paths);
+    ProfileStore store(profiles.paths, profiles.headers, pool, budget);
     for (const PictureChoice& picture : chosen) {
-        if (!picture.choice.parts.empty()) store.Expect(picture.choice.parts);
+        if (!picture.parts.empty()) store.Expect(picture.parts);
     }
-    ProfileCorrector corrector(options);
+    ProfileCorrector corrector(options.settings, store, pool, budget);
     ProfileCounts counts;
-    const int status = RunBatch(
-        ordered, options.jobs, options.quiet,
-        [&](const PlannedPicture& picture, ProgressReport& report) {
-            const PictureChoice& it =
-                chosen[order[std::size_t(&picture - ordered.pictures.data())]];
-            const ProfileParts& parts = it.choice.parts;
-            if (parts.empty()) {
-                throw Error(ErrorKind::Picture,
-                            "no lens profile serves it: " + it.choice.missing +
-                                ". Nothing was written; add a profile of it to " +
-                                Native(options.profilesFolder).toStdString() +
-                                " or name one with --fallback.");
-            }
-            // Let go of what only this picture still needed, however it ends.
-            struct Finish {
-                ProfileStore& store;
-                ProfileCorrector& corrector;
-                const ProfileParts& parts;
-                ~Finish() {
-                    for (const QString& released : store.Done(parts))
-                        corrector.Forget(released);
-                }
-            } finish{store, corrector, parts};
-            store.Start(parts);  // read while the picture decodes
-            if (options.explain) report.Note(ExplainLine(picture.input, it, names));
-            if (!it.choice.warning.empty()) {
-                report.Warn(Native(picture.input) +
-                            ": Warning: " + QString::fromStdString(it.choice.warning) + ".");
-            }
-            thread_local std::vector<std::uint8_t> spare;
-            Photo photo = ReadPhoto(picture.input, true, std::move(spare));
-            std::vector<ProfileCorrector::Part> weighted;
-            for (const ProfileChoice::Part& part : parts) {
-                weighted.push_back({ProfileStore::KeyOf({{part.profile, 1.0}}),
-                                    &headers[std::size_t(part.profile)].flat,
-                                    [&store, index = part.profile] { return store.Get(index); },
-                                    part.weight,
-                                    [&store, index = part.profile] {
-                                        store.Served({{index, 1.0}});
-                                    }});
-            }
-            std::optional<MonotoneCubic> cubic;
-            if (!it.choice.cubicNodes.empty()) {
-                cubic.emplace(it.choice.cubicNodes, it.choice.cubicAt);
-            }
-            corrector.Correct(photo, picture.input, it.key, weighted, report,
-                              cubic ? &*cubic : nullptr);
-            WritePhoto(photo, picture.output, options.format, options.quality,
-                       Durability::FlushLater);
-            spare = std::move(photo.bytes);
-            counts.Add(parts);
-        });
-    if (!options.quiet) counts.Print(names);
+    LibraryBatch batch{options, chosen, profiles, store, corrector, counts};
+    const int status = RunBatch(ordered, options.jobs, options.quiet, pool,
+                                [&](const PlannedPicture& picture, ProgressReport& report) {
+                                    const std::size_t at =
+                                        std::size_t(&picture - ordered.pictures.data());
+                                    CorrectChosen(batch, picture, chosen[order[at]], report);
+                                });
+    if (!options.quiet) counts.Print(profiles.names);
     return status;
 }
 

@@ -7,14 +7,11 @@
 #include <QFileInfo>
 #include <QHash>
 
-#include "cli/map_sidecar.h"
+#include "engine/map_sidecar.h"
+#include "platform/native_path.h"
 
 namespace velmora {
 namespace {
-
-QString Native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
 
 QString OutputFor(const QString& input, const QString& outputFile, const QString& outputFolder,
                   const QString& suffix) {

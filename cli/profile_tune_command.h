@@ -12,7 +12,4 @@ namespace velmora {
 // needs a gain above 8. Prints the summary on stdout. Returns the process's exit status.
 int RunProfileTuneCommand(const TuneOptions& options);
 
-// The smoothing that suits references of width x height when none is given.
-int DefaultProfileSmoothRadius(std::int32_t width, std::int32_t height);
-
 }  // namespace velmora

@@ -10,20 +10,17 @@
 #include <tuple>
 
 #include "cli/console.h"
-#include "cli/job_runner.h"
 #include "cli/output_plan.h"
-#include "cli/profile_library.h"
 #include "correction/profile_choice.h"
 #include "correction/profile_summary.h"
+#include "engine/profile_library.h"
+#include "engine/work_pool.h"
 #include "platform/lens_profile_file.h"
+#include "platform/native_path.h"
 #include "platform/profile_plot.h"
 
 namespace velmora {
 namespace {
-
-QString Native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
 
 QString Ev(double ev) {
     return QString::asprintf("%+.2f", ev);
@@ -92,10 +89,11 @@ int ListLibrary(const ProfilesOptions& options) {
     std::vector<std::optional<Row>> rows(library.profiles.size());
     QStringList problems = library.problems;
     std::mutex mutex;
-    RunJobs(int(rows.size()), options.jobs, [&](int i) {
-        const QString& path = library.profiles[std::size_t(i)].path;
+    WorkPool pool(options.jobs);
+    pool.ForEach(rows.size(), [&](std::size_t i) {
+        const QString& path = library.profiles[i].path;
         try {
-            rows[std::size_t(i)] = Describe(path, LoadLensProfile(path));
+            rows[i] = Describe(path, LoadLensProfile(path));
         } catch (const std::bad_alloc&) {
             const std::lock_guard lock(mutex);
             problems << "lens profile " + Native(path) + ": out of memory; try fewer --jobs.";
@@ -154,7 +152,7 @@ int Plot(const ProfilesOptions& options) {
         ReportProblem("nothing was written: out of memory.");
         return kSomeFailed;
     } catch (const std::exception& error) {
-        ReportProblem("nothing was written: " + QString::fromStdString(error.what()));
+        ReportProblem("nothing was written: " + Explained(error));
         return kSomeFailed;
     }
     return kAllDone;

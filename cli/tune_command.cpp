@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "cli/console.h"
-#include "cli/map_sidecar.h"
 #include "cli/output_plan.h"
-#include "cli/round_trip.h"
 #include "cli/tune_summary.h"
 #include "correction/correction_map.h"
 #include "correction/error.h"
@@ -22,14 +20,13 @@
 #include "correction/pixel_bytes.h"
 #include "correction/smoothing.h"
 #include "correction/tuning.h"
+#include "engine/map_round_trip.h"
+#include "engine/map_sidecar.h"
+#include "platform/native_path.h"
 #include "platform/picture_file.h"
 
 namespace velmora {
 namespace {
-
-QString Native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
 
 // The reference, the map and its sidecar must stay what they are; the preview may replace
 // anything else.
@@ -118,7 +115,7 @@ int RunTuneCommand(const TuneOptions& options) {
             SmoothPixelBytes(smoothed, options.smoothRadius);
         }
         ReferenceGroup reference;
-        WithMapSizeHint(pixels, [&] {
+        MarkMapTooSmall(pixels, [&] {
             reference = TuneCorrectionMap(options.smoothRadius > 0 ? smoothed : pixels, map);
         });
         CheckSidecarReplaceable(sidecarPath);
@@ -149,7 +146,7 @@ int RunTuneCommand(const TuneOptions& options) {
             WriteLine(stdout, "Preview written to " + Native(options.previewFile));
         }
     } catch (const std::exception& error) {
-        ReportProblem(Native(options.reference) + ": " + QString::fromStdString(error.what()));
+        ReportProblem(Native(options.reference) + ": " + Explained(error));
         return kSomeFailed;
     }
     return kAllDone;

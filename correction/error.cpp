@@ -1,5 +1,7 @@
 #include "correction/error.h"
 
+#include <utility>
+
 namespace velmora {
 
 const char* ErrorKindName(ErrorKind kind) {
@@ -20,9 +22,10 @@ const char* ErrorKindName(ErrorKind kind) {
     return "Error";
 }
 
-Error::Error(ErrorKind kind, const std::string& cause)
+Error::Error(ErrorKind kind, const std::string& cause, ErrorFields fields)
     : std::runtime_error(std::string(ErrorKindName(kind)) + ": " + cause),
       kind_(kind),
-      cause_(cause) {}
+      cause_(cause),
+      fields_(std::move(fields)) {}
 
 }  // namespace velmora

@@ -139,11 +139,112 @@ void FileValueGains::Steps(const std::uint16_t* values, std::size_t places,
 void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                       int pictureChannels, std::size_t firstPlace, std::size_t places,
                       std::uint16_t* out) {
+    ComputeGainSteps(flat.values.data() + firstPlace * std::size_t(flat.channels), flat.channels,
+                     centre, what, pictureChannels, places, out);
+}
+
+namespace {
+
+#ifdef VELMORA_X86_KERNELS
+// Speed-up of the usual case, each channel's gain C / F (Both, the flat of the picture's
+// channels) and its step at once, four samples a vector and no table: a step is the floor of
+// u = (log2(gain) + 4) x 2048 + 1/2, and log2 of the float gain comes from its exponent and an
+// odd series in (m - 1) / (m + 1) of its mantissa m, within 2.1e-6 of u over every float from
+// 1/32 to 16 (checked one by one). Where u lies within 1e-5 of a whole number (one gain in
+// 40,000), GainStep decides. The search by table took 3.7 ns a sample, this 1.0 (AMD EPYC,
+// one core).
+__attribute__((target("avx2,fma"))) inline void BothStepsOfFour(const float* flat, __m256d centre,
+                                                                std::uint16_t* out) {
+    const __m256d sixteen = _mm256_set1_pd(kLargestProfileGain);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d f = _mm256_cvtps_pd(_mm_loadu_ps(flat));
+    const __m256d dark = _mm256_cmp_pd(_mm256_mul_pd(f, sixteen), centre, _CMP_GT_OQ);
+    const __m256d gain = _mm256_blendv_pd(sixteen, _mm256_div_pd(centre, f), dark);
+    const __m256d g = _mm256_cvtps_pd(_mm256_cvtpd_ps(gain));  // the float gain
+    // g = m x 2^e with m in [1, 2), then in [sqrt(1/2), sqrt(2)).
+    const __m256i bits = _mm256_castpd_si256(g);
+    __m256d m = _mm256_castsi256_pd(
+        _mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi64x(0x000fffffffffffffLL)),
+                        _mm256_set1_epi64x(0x3ff0000000000000LL)));
+    const __m128i e32 = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+        _mm256_srli_epi64(bits, 52), _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)));
+    const __m256d high = _mm256_cmp_pd(m, _mm256_set1_pd(1.4142135623730951), _CMP_GT_OQ);
+    m = _mm256_blendv_pd(m, _mm256_mul_pd(m, _mm256_set1_pd(0.5)), high);
+    const __m256d e = _mm256_add_pd(_mm256_cvtepi32_pd(e32), _mm256_and_pd(high, one));
+    // u = 2048 (e - 1023) + 8192.5 + 2048 x 2 t (1 + t^2/3 + t^4/5 + t^6/7 + t^8/9) / ln 2.
+    const __m256d t = _mm256_div_pd(_mm256_sub_pd(m, one), _mm256_add_pd(m, one));
+    const __m256d t2 = _mm256_mul_pd(t, t);
+    const __m256d t4 = _mm256_mul_pd(t2, t2);
+    const __m256d low = _mm256_fmadd_pd(t2, _mm256_set1_pd(1.0 / 3), one);
+    const __m256d rest =
+        _mm256_fmadd_pd(t4, _mm256_set1_pd(1.0 / 9),
+                        _mm256_fmadd_pd(t2, _mm256_set1_pd(1.0 / 7), _mm256_set1_pd(1.0 / 5)));
+    const __m256d series = _mm256_mul_pd(t, _mm256_fmadd_pd(t4, rest, low));
+    const __m256d base = _mm256_fmadd_pd(e, _mm256_set1_pd(kGainStepsPerOctave),
+                                         _mm256_set1_pd(8192.5 - 1023.0 * kGainStepsPerOctave));
+    const __m256d u = _mm256_fmadd_pd(
+        series, _mm256_set1_pd(2.0 * kGainStepsPerOctave / 0.69314718055994530942), base);
+    const __m256d whole = _mm256_floor_pd(u);
+    const __m256d fraction = _mm256_sub_pd(u, whole);
+    const __m256d step =
+        _mm256_min_pd(_mm256_max_pd(whole, _mm256_setzero_pd()), _mm256_set1_pd(kGainSteps - 1));
+    const __m128i codes = _mm256_cvttpd_epi32(step);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(codes, codes));
+    const __m256d margin = _mm256_set1_pd(1e-5);
+    const int unsure = _mm256_movemask_pd(
+        _mm256_or_pd(_mm256_cmp_pd(fraction, margin, _CMP_LT_OQ),
+                     _mm256_cmp_pd(fraction, _mm256_sub_pd(one, margin), _CMP_GT_OQ)));
+    if (unsure != 0) {
+        alignas(32) double gains[4];
+        _mm256_store_pd(gains, g);
+        for (int l = 0; l < 4; ++l) {
+            if ((unsure >> l) & 1) out[l] = GainStep(float(gains[l]));
+        }
+    }
+}
+
+// Returns the samples done: whole groups of 12.
+__attribute__((target("avx2,fma"))) std::size_t BothStepsAvx2(const float* flat,
+                                                              const double* centre, int channels,
+                                                              std::size_t count,
+                                                              std::uint16_t* out) {
+    __m256d levels[3];
+    for (int j = 0; j < 3; ++j) {
+        levels[j] = _mm256_setr_pd(centre[(4 * j) % channels], centre[(4 * j + 1) % channels],
+                                   centre[(4 * j + 2) % channels], centre[(4 * j + 3) % channels]);
+    }
+    std::size_t s = 0;
+    for (; s + 12 <= count; s += 12) {
+        for (int j = 0; j < 3; ++j)
+            BothStepsOfFour(flat + s + 4 * j, levels[j], out + s + 4 * j);
+    }
+    return s;
+}
+#endif
+
+}  // namespace
+
+void ComputeGainSteps(const float* flat, int flatChannels, const std::array<double, 3>& centre,
+                      CorrectWhat what, int pictureChannels, std::size_t places,
+                      std::uint16_t* out) {
+    std::size_t done = 0;
+#ifdef VELMORA_X86_KERNELS
+    if (what == CorrectWhat::Both && flatChannels == pictureChannels &&
+        ActiveKernel() >= Kernel::Avx2) {
+        // The centre levels ComputeGains divides by: a grey picture's through its float.
+        const std::array<double, 3> levels =
+            pictureChannels == 1 ? std::array<double, 3>{double(float(centre[0]))} : centre;
+        done = BothStepsAvx2(flat, levels.data(), pictureChannels,
+                             places * std::size_t(pictureChannels), out) /
+               std::size_t(pictureChannels);
+    }
+#endif
     constexpr std::size_t kPlacesAtOnce = 4096;
     std::vector<float> gains(kPlacesAtOnce * std::size_t(pictureChannels));
-    for (std::size_t done = 0; done < places; done += kPlacesAtOnce) {
+    for (; done < places; done += kPlacesAtOnce) {
         const std::size_t count = std::min(kPlacesAtOnce, places - done);
-        ComputeGains(flat, centre, what, pictureChannels, firstPlace + done, count, gains.data());
+        ComputeGains(flat + done * std::size_t(flatChannels), flatChannels, centre, what,
+                     pictureChannels, count, gains.data());
         std::transform(gains.begin(), gains.begin() + std::ptrdiff_t(count * pictureChannels),
                        out + done * std::size_t(pictureChannels), GainStep);
     }

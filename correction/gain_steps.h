@@ -49,6 +49,10 @@ class FileValueGains {
 void ComputeGainSteps(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                       int pictureChannels, std::size_t firstPlace, std::size_t places,
                       std::uint16_t* out);
+// The same for the `places` places whose flat values (`flatChannels` a place) start at `flat`.
+void ComputeGainSteps(const float* flat, int flatChannels, const std::array<double, 3>& centre,
+                      CorrectWhat what, int pictureChannels, std::size_t places,
+                      std::uint16_t* out);
 
 // Every 8-bit result of one channel's curve, [step][value]: what ApplyGainRow makes of the value
 // under StepGain(step). Step-major, so that neighbouring pixels, whose steps differ little, read

@@ -232,13 +232,19 @@ void GainRow(Sample* row, std::int32_t pixels, int samplesPerPixel, int gainsPer
 
 void ComputeGains(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                   int pictureChannels, std::size_t firstPlace, std::size_t places, float* out) {
-    const int fc = flat.channels;
+    ComputeGains(flat.values.data() + firstPlace * std::size_t(flat.channels), flat.channels,
+                 centre, what, pictureChannels, places, out);
+}
+
+void ComputeGains(const float* flat, int flatChannels, const std::array<double, 3>& centre,
+                  CorrectWhat what, int pictureChannels, std::size_t places, float* out) {
+    const int fc = flatChannels;
     std::array<float, 3> centreLevels{};
     for (int c = 0; c < fc; ++c)
         centreLevels[std::size_t(c)] = float(centre[std::size_t(c)]);
     const double centreLuminance = Luminance(centreLevels.data(), fc);
     for (std::size_t i = 0; i < places; ++i) {
-        const float* f = flat.values.data() + (firstPlace + i) * std::size_t(fc);
+        const float* f = flat + i * std::size_t(fc);
         float* g = out + i * std::size_t(pictureChannels);
         // Both, on colour, needs no luminance: the usual case skips it.
         const bool perChannel = what == CorrectWhat::Both && pictureChannels > 1;

@@ -30,6 +30,10 @@ std::vector<float> ComputeGains(const FlatField& flat, const std::array<double, 
 // The same for `places` places from `firstPlace` on, into `out`.
 void ComputeGains(const FlatField& flat, const std::array<double, 3>& centre, CorrectWhat what,
                   int pictureChannels, std::size_t firstPlace, std::size_t places, float* out);
+// The same for the `places` places whose flat values (`flatChannels` a place) start at `flat`:
+// a row of a flat made as it is needed.
+void ComputeGains(const float* flat, int flatChannels, const std::array<double, 3>& centre,
+                  CorrectWhat what, int pictureChannels, std::size_t places, float* out);
 
 // For gains that multiply code values, C and F go through the same curves as the samples: light
 // (0..1) becomes ToCode of `curves`, one per channel, the last serving the rest.

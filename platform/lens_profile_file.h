@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "correction/lens_profile.h"
+#include "correction/parallel.h"
 
 namespace velmora {
 
@@ -22,8 +23,10 @@ void SaveLensProfile(const LensProfile& profile, const QString& path);
 enum class FlatValues { Float, AsStored };
 
 // Raises ErrorKind::File naming the file and what is wrong: it cannot be read, is not a TIFF,
-// is cut short, is not a lens profile, is of another version, or does not match its checksum.
-LensProfile LoadLensProfile(const QString& path, FlatValues kept = FlatValues::Float);
+// is cut short, is not a lens profile, is of another version (Problem::ProfileVersion), or does
+// not match its checksum. Its strips are decoded as `parallel` shares them out.
+LensProfile LoadLensProfile(const QString& path, FlatValues kept = FlatValues::Float,
+                            const ParallelFor& parallel = Serially);
 
 // What the profile's description tells, without reading its pixels or checking its checksum (the
 // flat's values stay empty): enough to choose among a library of profiles. Raises as

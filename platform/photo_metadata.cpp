@@ -13,6 +13,7 @@
 #pragma GCC diagnostic pop
 
 #include "correction/error.h"
+#include "platform/native_path.h"
 
 namespace velmora {
 
@@ -107,7 +108,7 @@ ShotSettings ReadShotSettings(const QString& path) {
     return shot;
 }
 
-void CarryMetadata(const QString& input, std::vector<std::uint8_t>& encoded,
+void CarryMetadata(const QString& input, const std::filesystem::path& written,
                    const QString& output) {
     Exiv2::Image::AutoPtr source;
     try {
@@ -120,22 +121,18 @@ void CarryMetadata(const QString& input, std::vector<std::uint8_t>& encoded,
         return;
     }
     try {
-        Exiv2::Image::AutoPtr target =
-            Exiv2::ImageFactory::open(encoded.data(), long(encoded.size()));
+        Exiv2::Image::AutoPtr target = Exiv2::ImageFactory::open(written.string());
         target->readMetadata();
         target->setExifData(source->exifData());
         target->setIptcData(source->iptcData());
         target->setXmpData(source->xmpData());
         target->writeMetadata();
-        Exiv2::BasicIo& io = target->io();
-        io.seek(0, Exiv2::BasicIo::beg);
-        const Exiv2::DataBuf bytes = io.read(long(io.size()));
-        encoded.assign(bytes.pData_, bytes.pData_ + bytes.size_);
     } catch (const Exiv2::AnyError& error) {
         throw Error(ErrorKind::Picture,
-                    (QDir::toNativeSeparators(output) +
+                    (Native(output) +
                      ": cannot write the metadata: " + QString::fromStdString(error.what()))
-                        .toStdString());
+                        .toStdString(),
+                    ErrorFields(output.toStdString()));
     }
 }
 

@@ -9,13 +9,10 @@
 #include <limits>
 
 #include "correction/error.h"
+#include "platform/native_path.h"
 
 namespace velmora {
 namespace {
-
-QString Native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
 
 // HIMETRIC units of `pixels` at the file's resolution. Qt gives an image the process's default
 // resolution when the file records none; that case is taken as 96 dpi.

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace velmora {
@@ -154,51 +153,38 @@ bool SimpleStrips(TIFF* tif, int width, int height, int channels, std::uint32_t*
 }  // namespace
 
 bool ReadStrips16(const QByteArray& file, int width, int height, int channels, std::uint16_t* out,
-                  int threads) {
+                  const ParallelFor& parallel) {
     Cursor first(file);
     Tiff tif = Open(first);
     std::uint32_t rowsPerStrip = 0;
     if (!tif || !SimpleStrips(tif.get(), width, height, channels, &rowsPerStrip)) return false;
     rowsPerStrip = std::min<std::uint32_t>(rowsPerStrip, std::uint32_t(height));
     const std::size_t rowSamples = std::size_t(width) * std::size_t(channels);
-    const int strips = int(TIFFNumberOfStrips(tif.get()));
+    const std::size_t strips = TIFFNumberOfStrips(tif.get());
+    // Groups of strips, each decoded through a handle and cursor of its own: enough groups for
+    // every thread to take a few, few enough that opening them costs nothing.
+    const std::size_t groups = std::min<std::size_t>(strips, 64);
     std::mutex mutex;
     std::string failure;
-    // Strips t, t + threads, ...: the threads move down the picture side by side.
-    const auto decode = [&](TIFF* mine, Cursor& cursor, int t, int step) {
-        for (int s = t; s < strips; s += step) {
+    parallel(groups, [&](std::size_t group) {
+        Cursor cursor(file);
+        Tiff own = Open(cursor);
+        const auto fail = [&](const std::string& why) {
+            const std::lock_guard lock(mutex);
+            if (failure.empty()) failure = why;
+        };
+        if (!own) return fail(cursor.error);
+        for (std::size_t s = group * strips / groups; s < (group + 1) * strips / groups; ++s) {
             const std::uint32_t y = std::uint32_t(s) * rowsPerStrip;
             const std::uint32_t rows = std::min(rowsPerStrip, std::uint32_t(height) - y);
             const tmsize_t wanted = tmsize_t(std::size_t(rows) * rowSamples * 2);
-            if (TIFFReadEncodedStrip(mine, std::uint32_t(s), out + std::size_t(y) * rowSamples,
+            if (TIFFReadEncodedStrip(own.get(), std::uint32_t(s), out + std::size_t(y) * rowSamples,
                                      wanted) != wanted) {
-                const std::lock_guard lock(mutex);
-                if (failure.empty()) {
-                    failure = cursor.error.empty() ? "strip " + std::to_string(s) + " is cut short"
-                                                   : cursor.error;
-                }
-                return;
+                return fail(cursor.error.empty() ? "strip " + std::to_string(s) + " is cut short"
+                                                 : cursor.error);
             }
         }
-    };
-    const int count = std::clamp(threads, 1, std::max(1, strips));
-    std::vector<std::thread> helpers;
-    std::vector<std::unique_ptr<Cursor>> cursors;
-    for (int t = 1; t < count; ++t) {
-        cursors.push_back(std::make_unique<Cursor>(file));
-        helpers.emplace_back([&, t, cursor = cursors.back().get()] {
-            Tiff own = Open(*cursor);
-            if (own) {
-                decode(own.get(), *cursor, t, count);
-            } else {
-                const std::lock_guard lock(mutex);
-                if (failure.empty()) failure = cursor->error;
-            }
-        });
-    }
-    decode(tif.get(), first, 0, count);
-    for (std::thread& helper : helpers)
-        helper.join();
+    });
     if (!failure.empty()) throw std::runtime_error(failure);
     return true;
 }

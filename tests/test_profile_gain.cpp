@@ -201,6 +201,39 @@ TEST_P(ProfileGainKernels, StepsLookUpWhatTheSearchGives) {
     }
 }
 
+// The steps of gains made from a flat: each the step of its gain, on every kernel, for gains
+// that land a float away from where one step turns into the next, at the cut, beyond it and
+// below the lowest step, in grey and colour.
+TEST_P(ProfileGainKernels, StepsOfAFlatAreTheStepsOfItsGains) {
+    std::mt19937 random(5);
+    const std::array<double, 3> centre{0.61, 0.5, 0.43};
+    for (const int channels : {1, 3}) {
+        std::vector<float> flat;
+        std::uniform_real_distribution<float> light(0.0f, 1.0f);
+        for (int i = 0; i < 3000; ++i)
+            flat.push_back(light(random));
+        for (int s = 1; s < kGainSteps; s += 97) {
+            for (const float towards : {0.0f, 1.0f, 2.0f}) {
+                const double level = centre[flat.size() % std::size_t(channels)];
+                const float turn = float(level / std::exp2((s - 0.5) / kGainStepsPerOctave - 4));
+                flat.push_back(towards == 1.0f ? turn : std::nextafter(turn, towards));
+            }
+        }
+        for (const float f : {0.0f, 1e-30f, 0.61f / 16, 1.0f, 0.002f})
+            flat.push_back(f);
+        flat.resize(flat.size() / std::size_t(channels) * std::size_t(channels));
+        const std::size_t places = flat.size() / std::size_t(channels);
+        std::vector<float> gains(flat.size());
+        std::vector<std::uint16_t> steps(flat.size());
+        ComputeGains(flat.data(), channels, centre, CorrectWhat::Both, channels, places,
+                     gains.data());
+        ComputeGainSteps(flat.data(), channels, centre, CorrectWhat::Both, channels, places,
+                         steps.data());
+        for (std::size_t i = 0; i < gains.size(); ++i)
+            ASSERT_EQ(steps[i], GainStep(gains[i])) << channels << " channels, gain " << gains[i];
+    }
+}
+
 TEST(ProfileGain, GainStepIsTheNearestInTheLogarithm) {
     for (const float gain : {0.01f, 0.0625f, 0.07f, 1.0f, 1.0003f, 2.5f, 15.99f, 16.0f, 1e9f}) {
         const double exact = (std::log2(gain) + 4) * kGainStepsPerOctave;

@@ -1,6 +1,7 @@
 // The yardstick of velmora-cli's speed on photographs: decodes each picture and encodes it again
-// with the same library calls (ReadPhoto, WritePhoto), the same number at a time, and nothing in
-// between. What velmora-cli takes beyond this is the cost of its correction.
+// with the same library calls (PhotoFile::Open, WritePhoto, a strip at a time), the same number
+// at a time, and nothing in between. What velmora-cli takes beyond this is the cost of its
+// correction.
 //
 //   velmora_codec_only [--jobs N] --format jpeg|tiff|png [--quality Q] --output-dir DIR INPUT...
 //
@@ -14,15 +15,17 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <exception>
 #include <vector>
 
-#include "cli/job_runner.h"
-#include "cli/picture_memory.h"
 #include "correction/atomic_file.h"
+#include "engine/picture_memory.h"
+#include "engine/work_pool.h"
 #include "platform/photo_file.h"
+#include "platform/photo_writer.h"
 
 namespace {
 
@@ -71,20 +74,22 @@ int main(int argc, char* argv[]) {
     const velmora::FileSystemFlush flush(
         std::filesystem::path(QFile::encodeName(folder).constData()));
     std::atomic<int> failed{0};
-    velmora::RunJobs(int(inputs.size()), jobs, [&](int i) {
-        try {
-            // Each worker hands its pixel buffer on to its next picture, as velmora-cli does.
-            thread_local std::vector<std::uint8_t> spare;
-            velmora::Photo photo = velmora::ReadPhoto(inputs[i], true, std::move(spare));
-            velmora::WritePhoto(
-                photo, QDir(folder).filePath(QFileInfo(inputs[i]).fileName() + "." + suffix),
-                format, quality, velmora::Durability::FlushLater);
-            spare = std::move(photo.bytes);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s\n", error.what());
-            ++failed;
-        }
-    });
+    velmora::WorkPool pool(std::max(jobs, QThread::idealThreadCount()));
+    pool.ForEach(
+        std::size_t(inputs.size()),
+        [&](std::size_t i) {
+            try {
+                const QString& input = inputs[qsizetype(i)];
+                velmora::WritePhoto(
+                    velmora::PhotoFile::Open(input), {},
+                    QDir(folder).filePath(QFileInfo(input).fileName() + "." + suffix), format,
+                    quality, velmora::Durability::FlushLater);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s\n", error.what());
+                ++failed;
+            }
+        },
+        jobs);
     flush.Flush();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

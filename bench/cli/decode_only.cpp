@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli/job_runner.h"
-#include "cli/picture_memory.h"
+#include "engine/picture_memory.h"
+#include "engine/work_pool.h"
 #include "platform/picture_file.h"
 
 int main(int argc, char* argv[]) {
@@ -31,9 +31,10 @@ int main(int argc, char* argv[]) {
 
     std::atomic<int> failed{0};
     std::atomic<long long> bytes{0};
-    velmora::RunJobs(int(inputs.size()), jobs, [&](int i) {
+    velmora::WorkPool pool(jobs);
+    pool.ForEach(std::size_t(inputs.size()), [&](std::size_t i) {
         try {
-            const velmora::LoadedPicture picture = velmora::LoadPictureFile(inputs[i]);
+            const velmora::LoadedPicture picture = velmora::LoadPictureFile(inputs[qsizetype(i)]);
             bytes += static_cast<long long>(picture.bitmap.byteCount());
         } catch (const std::exception& error) {
             std::fprintf(stderr, "%s\n", error.what());

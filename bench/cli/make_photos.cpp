@@ -15,7 +15,7 @@
 #include <exception>
 #include <string>
 
-#include "cli/job_runner.h"
+#include "engine/work_pool.h"
 #include "lens_scene.h"
 #include "platform/lens_profile_file.h"
 
@@ -42,7 +42,9 @@ void MakePhotos(const std::string& photosFolder, const std::string& out, int cou
                 int width, int height) {
     const std::vector<std::string> photos = PhotosIn(photosFolder);
     const Lens lens = BenchLens();
-    velmora::RunJobs(count + 1, jobs, [&](int i) {
+    velmora::WorkPool pool(jobs);
+    pool.ForEach(std::size_t(count) + 1, [&](std::size_t n) {
+        const int i = int(n);
         try {
             if (i == count) {
                 WriteJpeg(ShootCard(width, height, 0.5, 1.5, lens, 7), out + "/card.jpg", 95);

@@ -71,9 +71,10 @@ double CornerLight(const QString& file) {
     double sum = 0;
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 4; ++x) {
-            const double code = photo.bits == 16 ? photo.samples16()[y * photo.rowSamples() + x * 3]
-                                                 : photo.samples8()[y * photo.rowSamples() + x * 3];
-            sum += SrgbToLinear(code / (photo.bits == 16 ? 65535.0 : 255.0)) / 16;
+            const double code = photo.header.bits == 16
+                                    ? photo.samples16[y * photo.header.rowSamples() + x * 3]
+                                    : photo.samples8[y * photo.header.rowSamples() + x * 3];
+            sum += SrgbToLinear(code / (photo.header.bits == 16 ? 65535.0 : 255.0)) / 16;
         }
     }
     return sum;

@@ -99,15 +99,15 @@ QImage MakeShot(const Shot& s, quint32 seed) {
 std::array<double, 3> WindowLight(const Photo& photo, int left, int top, int size,
                                   bool linearCurve) {
     std::array<double, 3> sum{};
-    const double top16 = photo.bits == 16 ? 65535.0 : 255.0;
+    const double top16 = photo.header.bits == 16 ? 65535.0 : 255.0;
     for (int y = top; y < top + size; ++y) {
         for (int x = left; x < left + size; ++x) {
-            const std::size_t i = std::size_t(y) * photo.rowSamples() +
-                                  std::size_t(x) * std::size_t(photo.samplesPerPixel);
+            const std::size_t i = std::size_t(y) * photo.header.rowSamples() +
+                                  std::size_t(x) * std::size_t(photo.header.samplesPerPixel);
             for (int c = 0; c < 3; ++c) {
-                const int ch = photo.colourChannels == 1 ? 0 : c;
+                const int ch = photo.header.colourChannels == 1 ? 0 : c;
                 const double code =
-                    photo.bits == 16 ? photo.samples16()[i + ch] : photo.samples8()[i + ch];
+                    photo.header.bits == 16 ? photo.samples16[i + ch] : photo.samples8[i + ch];
                 sum[std::size_t(c)] += Decode(code / top16, linearCurve) / (size * size);
             }
         }
@@ -203,11 +203,11 @@ void TestCliProfile::correctedSceneIsUniform() {
         dir_->path());
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     const Photo out = ReadPhoto(path("out"));
-    QCOMPARE(out.width, shot.width);
-    QCOMPARE(out.height, shot.height);
-    QCOMPARE(out.bits, shot.sixteen ? 16 : 8);
-    QCOMPARE(out.colourChannels, shot.grey ? 1 : 3);
-    QCOMPARE(out.colourProfile.isEmpty(), !shot.linearCurve);
+    QCOMPARE(out.header.width, std::int64_t(shot.width));
+    QCOMPARE(out.header.height, std::int64_t(shot.height));
+    QCOMPARE(out.header.bits, shot.sixteen ? 16 : 8);
+    QCOMPARE(out.header.colourChannels, shot.grey ? 1 : 3);
+    QCOMPARE(out.header.colourProfile.isEmpty(), !shot.linearCurve);
     const int w = 6;
     for (const auto& [x, y] : {std::pair{0, 0},
                                {shot.width - w, 0},
@@ -280,7 +280,7 @@ void TestCliProfile::metadataIsCarried() {
     const QString tags = QString::fromUtf8(exiv2.readAllStandardOutput());
     for (const char* expected : {"Velmora Optics", "right, top", "Card one", "Flat field"})
         QVERIFY2(tags.contains(expected), qPrintable(QString(expected) + " missing from\n" + tags));
-    QVERIFY(!ReadPhoto(output).colourProfile.isEmpty());
+    QVERIFY(!ReadPhoto(output).header.colourProfile.isEmpty());
 }
 
 void TestCliProfile::refusalsWriteNothing_data() {

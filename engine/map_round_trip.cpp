@@ -1,6 +1,4 @@
-#include "cli/round_trip.h"
-
-#include <string>
+#include "engine/map_round_trip.h"
 
 #include "correction/error.h"
 #include "correction/gain.h"
@@ -9,7 +7,7 @@
 
 namespace velmora {
 
-void WithMapSizeHint(const PixelBytes& pixels, const std::function<void()>& step) {
+void MarkMapTooSmall(const PixelBytes& pixels, const std::function<void()>& step) {
     try {
         step();
     } catch (const Error& error) {
@@ -20,12 +18,7 @@ void WithMapSizeHint(const PixelBytes& pixels, const std::function<void()>& step
             CheckRowsFitMap(pixels.rows());
         } catch (const Error& beyond) {
             if (beyond.cause() != error.cause()) throw error;
-            throw Error(error.kind(),
-                        error.cause() + " The map serves pictures up to " +
-                            std::to_string(kMapRowBytes / 3) + " x " + std::to_string(kMapRows) +
-                            " pixels; for larger pictures measure a lens profile with "
-                            "'velmora-cli tune REFERENCE --profile FILE' and use 'filter "
-                            "--profile FILE'.");
+            throw Error(error.kind(), error.cause(), ErrorFields(Problem::MapTooSmall));
         }
         throw;
     }
@@ -37,7 +30,7 @@ PictureSize CorrectPictureFile(const QString& input, const QString& output,
     LoadedPicture picture = LoadPictureFile(input);
     PixelBytes pixels;
     const BITMAP size = ReadPictureBytes(&picture.bitmap, pixels);
-    WithMapSizeHint(pixels, [&] { correct(pixels); });
+    MarkMapTooSmall(pixels, [&] { correct(pixels); });
     WritePictureBytes(&picture.bitmap, size, pixels.data(), {});
     SavePictureAsBitmapFile(picture.bitmap, output, durability);
     return {picture.bitmap.width(), picture.bitmap.height(), size.bmWidthBytes, size.bmHeight};

@@ -1,4 +1,4 @@
-#include "cli/profile_library.h"
+#include "engine/profile_library.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -33,9 +33,9 @@ PictureSize CorrectPictureFile(const QString& input, const QString& output,
                                Durability durability = Durability::FlushEachFile);
 
 // Runs `step` on `pixels`. When it fails with the map's own size error (more bytes per row or
-// more rows than the map holds), the error also says what serves larger pictures; the window
-// reports the map's error as it is.
-void WithMapSizeHint(const PixelBytes& pixels, const std::function<void()>& step);
+// more rows than the map holds), the error is marked Problem::MapTooSmall, for a front end to
+// say what serves larger pictures; the window reports the map's error as it is.
+void MarkMapTooSmall(const PixelBytes& pixels, const std::function<void()>& step);
 
 // The window's "load", "filtering" and "save(bmp)": FilterPixelBytes as the correction, so a
 // picture filtered here and one filtered in the window come out as the same bytes. `map` is

@@ -1,4 +1,4 @@
-#include "cli/map_sidecar.h"
+#include "engine/map_sidecar.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "cli/picture_memory.h"
+#include "engine/picture_memory.h"
 
 #include <malloc.h>
 
