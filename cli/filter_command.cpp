@@ -25,23 +25,24 @@
 #include "engine/map_round_trip.h"
 #include "engine/map_sidecar.h"
 #include "engine/work_pool.h"
+#include "platform/native_path.h"
 
 namespace velmora {
 namespace {
 
 QString GainRefusal(const QString& mapFile, bool mapFound, const SidecarCheck& sidecar) {
-    const QString map = QDir::toNativeSeparators(mapFile);
+    const QString map = Native(mapFile);
     QString reason;
     if (!mapFound) {
         reason = "there is no map " + map;
     } else if (sidecar.state == SidecarCheck::State::Missing) {
-        reason = QDir::toNativeSeparators(SidecarPathFor(mapFile)) + " does not exist";
+        reason = Native(SidecarPathFor(mapFile)) + " does not exist";
     } else {
         reason = sidecar.problem;
     }
     return "nothing was done: gain mode needs the map and the centre bytes of the reference it "
            "was measured on, which tune records in " +
-           QDir::toNativeSeparators(SidecarPathFor(mapFile)) + "; " + reason +
+           Native(SidecarPathFor(mapFile)) + "; " + reason +
            ". Make both with: velmora-cli tune REFERENCE --map " + map;
 }
 
@@ -52,9 +53,9 @@ QString SizeWarning(const QString& input, const PictureSize& size, const MapSide
     return QString(
                "%1: Warning: the picture is %2 x %3 pixels, but the map was measured on %4 of "
                "%5 x %6 pixels; it is applied to the top-left cells and will not line up.")
-        .arg(QDir::toNativeSeparators(input), QString::number(size.widthPixels),
-             QString::number(size.heightPixels), reference.referenceFileName,
-             QString::number(reference.widthPixels), QString::number(reference.heightPixels));
+        .arg(Native(input), QString::number(size.widthPixels), QString::number(size.heightPixels),
+             reference.referenceFileName, QString::number(reference.widthPixels),
+             QString::number(reference.heightPixels));
 }
 
 }  // namespace
@@ -86,7 +87,7 @@ int RunFilterCommand(const FilterOptions& options) {
         return kSomeFailed;
     }
     if (!found && !options.quiet) {
-        ReportProblem("no correction map " + QDir::toNativeSeparators(options.mapFile) +
+        ReportProblem("no correction map " + Native(options.mapFile) +
                       "; the map is all zero and the pictures are saved unchanged.");
     }
     const MapSidecar* reference =

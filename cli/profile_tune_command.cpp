@@ -10,6 +10,7 @@
 #include "correction/flat_field.h"
 #include "correction/profile_choice.h"
 #include "engine/lens_profile_measure.h"
+#include "engine/shot_text.h"
 #include "platform/lens_profile_file.h"
 #include "platform/native_path.h"
 

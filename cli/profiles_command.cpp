@@ -14,6 +14,7 @@
 #include "correction/profile_choice.h"
 #include "correction/profile_summary.h"
 #include "engine/profile_library.h"
+#include "engine/shot_text.h"
 #include "engine/work_pool.h"
 #include "platform/lens_profile_file.h"
 #include "platform/native_path.h"

@@ -1,29 +1,13 @@
 #include "cli/tune_command.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <exception>
-#include <filesystem>
-#include <vector>
 
 #include "cli/console.h"
 #include "cli/output_plan.h"
-#include "cli/tune_summary.h"
-#include "correction/correction_map.h"
-#include "correction/error.h"
-#include "correction/map_store.h"
-#include "correction/picture_bytes.h"
-#include "correction/pixel_bytes.h"
-#include "correction/smoothing.h"
-#include "correction/tuning.h"
-#include "engine/map_round_trip.h"
 #include "engine/map_sidecar.h"
+#include "engine/map_tuning.h"
 #include "platform/native_path.h"
-#include "platform/picture_file.h"
 
 namespace velmora {
 namespace {
@@ -32,11 +16,12 @@ namespace {
 // anything else.
 QString RefusalFor(const TuneOptions& options) {
     const QString reference = FileIdentity(options.reference);
-    if (FileIdentity(options.mapFile) == reference) {
-        return "the map file " + Native(options.mapFile) + " is the reference picture.";
-    }
+    const QString map = FileIdentity(options.mapFile);
     const QString sidecarFile = SidecarPathFor(options.mapFile);
     const QString sidecar = FileIdentity(sidecarFile);
+    if (map == reference) {
+        return "the map file " + Native(options.mapFile) + " is the reference picture.";
+    }
     if (sidecar == reference) {
         return "the map's sidecar " + Native(sidecarFile) + " is the reference picture.";
     }
@@ -45,14 +30,12 @@ QString RefusalFor(const TuneOptions& options) {
     }
     if (options.previewFile.isEmpty()) return {};
     const QString preview = FileIdentity(options.previewFile);
-    if (preview == reference) {
-        return "the preview " + Native(options.previewFile) + " is the reference picture.";
-    }
-    if (preview == FileIdentity(options.mapFile)) {
-        return "the preview " + Native(options.previewFile) + " is the map file.";
-    }
-    if (preview == sidecar) {
-        return "the preview " + Native(options.previewFile) + " is the map's sidecar.";
+    const std::pair<QString, const char*> kept[] = {{reference, "the reference picture"},
+                                                    {map, "the map file"},
+                                                    {sidecar, "the map's sidecar"}};
+    for (const auto& [identity, what] : kept) {
+        if (preview == identity)
+            return "the preview " + Native(options.previewFile) + " is " + what + ".";
     }
     if (QFileInfo(options.previewFile).isDir()) {
         return "the preview " + Native(options.previewFile) + " is a folder.";
@@ -60,33 +43,40 @@ QString RefusalFor(const TuneOptions& options) {
     return {};
 }
 
-// The map and its sidecar are replaced together or not at all, as far as that can be known
-// beforehand: a sidecar that could not be replaced would be left describing an older map.
-void CheckSidecarReplaceable(const std::filesystem::path& file) {
-    struct stat existing {};
-    if (::stat(file.c_str(), &existing) != 0) return;
-    if ((existing.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0) {
-        throw Error(ErrorKind::File, "cannot save " + file.string() +
-                                         ": it is read-only; the map was left as it is.");
+// The summary as lines for the user; `widthPixels` is the picture's own width.
+QString FormatTuneSummary(const TuneSummary& summary, std::int32_t widthPixels) {
+    const ReferenceGroup& ref = summary.reference;
+    QString text;
+    text += QString("Picture: %1 x %2 pixels (%3 bytes x %4 rows)\n")
+                .arg(widthPixels)
+                .arg(summary.rows)
+                .arg(summary.widthBytes)
+                .arg(summary.rows);
+    if (summary.smoothRadius > 0) {
+        text += QString("Reference smoothed: two box passes of %1 x %1 pixels (--smooth %2)\n")
+                    .arg(2 * summary.smoothRadius + 1)
+                    .arg(summary.smoothRadius);
     }
-}
-
-MapSidecar DescribeTuning(const TuneOptions& options, const LoadedPicture& picture,
-                          const BITMAP& size, const ReferenceGroup& reference,
-                          const CorrectionMap& map) {
-    MapSidecar sidecar;
-    sidecar.mapFileName = QFileInfo(options.mapFile).fileName();
-    sidecar.mapSha256 = MapSha256(map);
-    sidecar.referenceFileName = QFileInfo(options.reference).fileName();
-    sidecar.widthPixels = picture.bitmap.width();
-    sidecar.heightPixels = picture.bitmap.height();
-    sidecar.widthBytes = size.bmWidthBytes;
-    sidecar.rows = size.bmHeight;
-    sidecar.centreRow = reference.row;
-    sidecar.centreByte = reference.bytes[0];
-    sidecar.centre = reference.values;
-    sidecar.smoothRadius = options.smoothRadius;
-    return sidecar;
+    text += QString("Reference bytes (row %1, bytes %2-%3): %4, %5, %6\n")
+                .arg(ref.row)
+                .arg(ref.bytes[0])
+                .arg(ref.bytes[2])
+                .arg(ref.values[0])
+                .arg(ref.values[1])
+                .arg(ref.values[2]);
+    text += QString("Largest correction per lane: %1, %2, %3\n")
+                .arg(summary.largestCorrection[0])
+                .arg(summary.largestCorrection[1])
+                .arg(summary.largestCorrection[2]);
+    text += QString("Area with a non-zero correction: %1 %\n")
+                .arg(summary.nonZeroShare * 100.0, 0, 'f', 1);
+    if (summary.clippedNearCentre > 0) {
+        text += QString(
+                    "Warning: %1 of the bytes near the centre are at 255. A clipped reference "
+                    "measures too small a map; take it again with less exposure.\n")
+                    .arg(summary.clippedNearCentre);
+    }
+    return text;
 }
 
 }  // namespace
@@ -96,53 +86,15 @@ int RunTuneCommand(const TuneOptions& options) {
         ReportUsageError("nothing was done: " + refusal, "tune");
         return kUsageError;
     }
-    const std::filesystem::path mapFile(QFile::encodeName(options.mapFile).constData());
-    const QString sidecarFile = SidecarPathFor(options.mapFile);
-    const std::filesystem::path sidecarPath(QFile::encodeName(sidecarFile).constData());
     try {
-        // Cells outside the reference's area keep what the file held.
-        CorrectionMap map;
-        const bool found = LoadCorrectionMap(map, mapFile);
-
-        LoadedPicture picture = LoadPictureFile(options.reference);
-        PixelBytes pixels;
-        const BITMAP size = ReadPictureBytes(&picture.bitmap, pixels);
-        // Tuning measures the smoothed copy; the clipping warning looks at the bytes as read in,
-        // where a blown highlight is still at 255.
-        PixelBytes smoothed;
-        if (options.smoothRadius > 0) {
-            smoothed = pixels;
-            SmoothPixelBytes(smoothed, options.smoothRadius);
-        }
-        ReferenceGroup reference;
-        MarkMapTooSmall(pixels, [&] {
-            reference = TuneCorrectionMap(options.smoothRadius > 0 ? smoothed : pixels, map);
-        });
-        CheckSidecarReplaceable(sidecarPath);
-        SaveCorrectionMap(map, mapFile);
-
-        const QByteArray json =
-            SidecarToJson(DescribeTuning(options, picture, size, reference, map));
-        try {
-            WriteFileAtomically(sidecarPath,
-                                reinterpret_cast<const std::uint8_t*>(json.constData()),
-                                std::size_t(json.size()), Durability::FlushEachFile);
-        } catch (const Error& error) {
-            throw Error(error.kind(),
-                        error.cause() + " The map was stored in " + mapFile.string() +
-                            "; without its sidecar, gain mode and the size check cannot use it.");
-        }
-
-        TuneSummary summary = SummarizeTuning(pixels, reference, map);
-        summary.smoothRadius = options.smoothRadius;
-        WriteLine(stdout, FormatTuneSummary(summary, picture.bitmap.width()) +
-                              (found ? "Map updated in " : "Map stored in ") +
-                              Native(options.mapFile) + ", its sidecar in " + Native(sidecarFile));
+        const TunedMap tuned =
+            TuneMapFile({options.reference, options.mapFile, options.smoothRadius});
+        WriteLine(stdout, FormatTuneSummary(tuned.summary, tuned.widthPixels) +
+                              (tuned.found ? "Map updated in " : "Map stored in ") +
+                              Native(options.mapFile) + ", its sidecar in " +
+                              Native(tuned.sidecarFile));
         if (!options.previewFile.isEmpty()) {
-            const std::vector<std::uint8_t> preview =
-                MapPreview(map, size.bmWidthBytes, size.bmHeight);
-            WritePictureBytes(&picture.bitmap, size, preview.data(), {});
-            SavePictureAsBitmapFile(picture.bitmap, options.previewFile);
+            SaveMapPreview(tuned, options.previewFile);
             WriteLine(stdout, "Preview written to " + Native(options.previewFile));
         }
     } catch (const std::exception& error) {

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "correction/pixel_bytes.h"
-#include "platform/bitmap.h"
+#include "correction/bitmap.h"
 
 namespace velmora {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace velmora {
@@ -30,12 +29,6 @@ constexpr double kSameFNumber = 0.05;  // in log2 f-number
 // Zooms report focal lengths in whole millimetres; within 1 % is the same setting.
 constexpr double kSameFocalLength = 0.01;   // in natural log
 constexpr double kSameFocusDistance = 0.1;  // in natural log
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", std::round(value * 100) / 100);
-    return text;
-}
 
 // One setting's neighbours among the measured ones (sorted, distinct): the same, the two
 // around it with weights linear in `scale` (a logarithm), or the nearest outside.
@@ -81,11 +74,6 @@ std::vector<double> Distinct(std::vector<double> values) {
     return values;
 }
 
-std::string Range(const std::vector<double>& values, std::string (*text)(double)) {
-    return values.size() == 1 ? text(values.front())
-                              : text(values.front()) + " to " + text(values.back());
-}
-
 std::vector<double> Known(std::vector<double> measured) {
     std::erase_if(measured, [](double value) { return value <= 0; });
     return measured;
@@ -125,8 +113,8 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
     ProfileChoice choice;
     const std::string camera = Normalised(shot.make + ' ' + shot.model);
     if (camera.empty()) {
-        choice.missing = shot == ShotSettings{} ? "it records no EXIF of camera, lens and aperture"
-                                                : "it records no camera make and model";
+        choice.lack =
+            shot == ShotSettings{} ? ProfileChoice::Lack::Exif : ProfileChoice::Lack::Camera;
         return choice;
     }
     const std::string lens = Normalised(shot.lens);
@@ -138,11 +126,8 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
             candidates.push_back(int(i));
         }
     }
-    const std::string named =
-        "camera \"" + shot.make + ' ' + shot.model + "\" with " +
-        (lens.empty() ? std::string("no lens name") : "lens \"" + shot.lens + '"');
     if (candidates.empty()) {
-        choice.missing = "no profile of " + named;
+        choice.lack = ProfileChoice::Lack::Profile;
         return choice;
     }
 
@@ -152,17 +137,14 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
         focals.push_back(library[std::size_t(i)].focalLength);
     focals = Distinct(focals);
     if (focals.size() > 1 && shot.focalLength <= 0) {
-        choice.missing = "it records no focal length, and the profiles of " + named + " are of " +
-                         Range(Known(focals), FocalText);
+        choice.lack = ProfileChoice::Lack::FocalLength;
+        choice.measured = Known(focals);
         return choice;
     }
     const Bracket focal = Choose(shot.focalLength, focals, kSameFocalLength, Ln);
     if (focal.outside) {
-        const double took = focal.values.front().first;
-        choice.warning = FocalText(shot.focalLength) +
-                         " lies outside the focal lengths measured (" +
-                         Range(Known(focals), FocalText) + "); took " + FocalText(took) + ", " +
-                         Number(100 * std::abs(took / shot.focalLength - 1)) + " % away";
+        choice.outside.push_back(
+            {false, shot.focalLength, focal.values.front().first, Known(focals), 0});
     }
     for (const auto& [measuredFocal, focalWeight] : focal.values) {
         const double focalLength = measuredFocal;  // lambdas cannot take a structured binding
@@ -175,19 +157,15 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
         apertures = Distinct(apertures);
         if (apertures.size() > 1 && shot.fNumber <= 0) {
             choice.parts.clear();
-            choice.missing = "it records no f-number, and the profiles of " + named + " are of " +
-                             Range(Known(apertures), FNumberText);
+            choice.outside.clear();
+            choice.lack = ProfileChoice::Lack::FNumber;
+            choice.measured = Known(apertures);
             return choice;
         }
         const Bracket aperture = Choose(shot.fNumber, apertures, kSameFNumber, Log2);
         if (aperture.outside) {
-            const double took = aperture.values.front().first;
-            if (!choice.warning.empty()) choice.warning += "; ";
-            choice.warning += FNumberText(shot.fNumber) + " lies outside the f-numbers measured" +
-                              (focalLength > 0 ? " at " + FocalText(focalLength) : "") + " (" +
-                              Range(Known(apertures), FNumberText) + "); took " +
-                              FNumberText(took) + ", " +
-                              Number(2 * std::abs(std::log2(took / shot.fNumber))) + " stops away";
+            choice.outside.push_back(
+                {true, shot.fNumber, aperture.values.front().first, Known(apertures), focalLength});
         }
         const auto profileAt = [&](double fNumber) {
             std::vector<int> same;
@@ -226,50 +204,28 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
 
 namespace velmora {
 
-std::string FNumberText(double fNumber) {
-    return "f/" + Number(fNumber);
+std::string NormalisedName(const std::string& name) {
+    return Normalised(name);
 }
 
-std::string FocalText(double millimetres) {
-    return Number(millimetres) + " mm";
-}
-
-std::string DescribeShot(const ShotSettings& shot) {
-    std::vector<std::string> parts;
-    std::string camera = shot.make;
-    // Many cameras repeat the make in the model: "Canon" + "Canon EOS R5".
-    if (!shot.model.empty()) {
-        camera = Normalised(shot.model).rfind(Normalised(shot.make), 0) == 0
-                     ? shot.model
-                     : camera + (camera.empty() ? "" : " ") + shot.model;
-    }
-    if (!camera.empty()) parts.push_back(camera);
-    if (!shot.lens.empty()) parts.push_back(shot.lens);
-    if (shot.focalLength > 0) parts.push_back(FocalText(shot.focalLength));
-    if (shot.fNumber > 0) parts.push_back(FNumberText(shot.fNumber));
-    if (shot.focusDistance > 0) parts.push_back(Number(shot.focusDistance) + " m");
-    std::string text;
-    for (const std::string& part : parts)
-        text += (text.empty() ? "" : ", ") + part;
-    return text.empty() ? "no camera or lens recorded" : text;
-}
-
-std::vector<std::string> DifferingSettings(const ShotSettings& a, const ShotSettings& b) {
+std::vector<ShotSetting> DifferingSettings(const ShotSettings& a, const ShotSettings& b) {
     const auto sameNumber = [](double x, double y, double same, double (*scale)(double)) {
         if (x <= 0 || y <= 0) return x <= 0 && y <= 0;
         return std::abs(scale(x) - scale(y)) <= same;
     };
-    std::vector<std::string> differ;
-    if (Normalised(a.make) != Normalised(b.make)) differ.push_back("camera make");
-    if (Normalised(a.model) != Normalised(b.model)) differ.push_back("camera model");
-    if (Normalised(a.lens) != Normalised(b.lens)) differ.push_back("lens");
+    std::vector<ShotSetting> differ;
+    if (Normalised(a.make) != Normalised(b.make)) differ.push_back(ShotSetting::Make);
+    if (Normalised(a.model) != Normalised(b.model)) differ.push_back(ShotSetting::Model);
+    if (Normalised(a.lens) != Normalised(b.lens)) differ.push_back(ShotSetting::Lens);
     if (!sameNumber(a.focalLength, b.focalLength, kSameFocalLength, Ln)) {
-        differ.push_back("focal length");
+        differ.push_back(ShotSetting::FocalLength);
     }
-    if (!sameNumber(a.fNumber, b.fNumber, kSameFNumber, Log2)) differ.push_back("f-number");
+    if (!sameNumber(a.fNumber, b.fNumber, kSameFNumber, Log2)) {
+        differ.push_back(ShotSetting::FNumber);
+    }
     // Focus is reported to a tenth or so; a card shot twice from one place may read 1.2 and 1.3 m.
     if (!sameNumber(a.focusDistance, b.focusDistance, kSameFocusDistance, Ln)) {
-        differ.push_back("focus distance");
+        differ.push_back(ShotSetting::FocusDistance);
     }
     return differ;
 }

@@ -20,8 +20,28 @@ struct ProfileChoice {
     // f-numbers, ascending, and the picture's. Empty when the weights blend the parts.
     std::vector<double> cubicNodes;
     double cubicAt = 0;
-    std::string missing;  // when empty `parts`: what the picture or the library lacks
-    std::string warning;  // when the picture lies outside what the library measured
+
+    // When `parts` is empty: what the picture or the library lacks.
+    enum class Lack {
+        Nothing,
+        Exif,         // the picture records no camera, lens or aperture
+        Camera,       // the picture records no camera make and model
+        Profile,      // no profile is of the picture's camera and lens
+        FocalLength,  // the picture records none, and the lens's profiles are of several
+        FNumber,      // likewise for the f-number
+    };
+    Lack lack = Lack::Nothing;
+    std::vector<double> measured;  // FocalLength, FNumber: the known ones the profiles are of
+
+    // A setting of the picture outside the range the library measured: the nearest was taken.
+    struct Outside {
+        bool fNumber = false;  // else the focal length
+        double wanted = 0;
+        double took = 0;
+        std::vector<double> measured;  // the known ones, ascending
+        double atFocalLength = 0;      // f-numbers: the focal length they were measured at
+    };
+    std::vector<Outside> outside;
 };
 
 // Chooses among `library` (the profiles' shot settings) for a picture taken with `shot`:
@@ -38,13 +58,14 @@ ProfileChoice ChooseProfiles(const ShotSettings& shot, const std::vector<ShotSet
 
 namespace velmora {
 
-// The settings on which two shots differ ("lens", "f-number", ...), by the same measure of
-// sameness the choice uses; a setting one of them does not record differs from a recorded one.
-std::vector<std::string> DifferingSettings(const ShotSettings& a, const ShotSettings& b);
+// The settings of a shot that a lens's falloff depends on.
+enum class ShotSetting { Make, Model, Lens, FocalLength, FNumber, FocusDistance };
 
-// "Canon EOS R5, RF24-105mm F4 L IS USM, 50 mm, f/5.6, 2 m": what is known of the shot.
-std::string DescribeShot(const ShotSettings& shot);
-std::string FNumberText(double fNumber);    // "f/2.8"
-std::string FocalText(double millimetres);  // "50 mm"
+// The settings on which two shots differ, by the same measure of sameness the choice uses; a
+// setting one of them does not record differs from a recorded one.
+std::vector<ShotSetting> DifferingSettings(const ShotSettings& a, const ShotSettings& b);
+
+// Names that differ only in case and spacing are the same name: the name in one form.
+std::string NormalisedName(const std::string& name);
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include "correction/error.h"
 #include "correction/flat_field.h"
 #include "correction/profile_choice.h"
+#include "engine/shot_text.h"
 #include "engine/tone_table_cache.h"
 #include "platform/native_path.h"
 #include "platform/photo_file.h"
@@ -55,7 +56,7 @@ ShotSettings ShotOfReferences(const ProfileMeasurement& measurement, MeasuredPro
     std::vector<ShotDifference> differences;
     for (const QString& reference : measurement.references.mid(1)) {
         const ShotSettings other = WithGiven(ReadShotSettings(reference), measurement.given);
-        std::vector<std::string> differ = DifferingSettings(shot, other);
+        std::vector<ShotSetting> differ = DifferingSettings(shot, other);
         if (!differ.empty()) differences.push_back({reference, other, std::move(differ)});
     }
     if (!differences.empty() && !measurement.force) {
@@ -89,7 +90,7 @@ QString DescribeDifferences(const std::vector<ShotDifference>& differences, cons
     QStringList lines;
     for (const ShotDifference& difference : differences) {
         QStringList names;
-        for (const std::string& name : difference.settings)
+        for (const std::string& name : SettingNames(difference.settings))
             names << QString::fromStdString(name);
         lines << QString("%1 (%2) differs from %3 (%4) in %5")
                      .arg(Native(difference.reference))

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "correction/lens_profile.h"
+#include "correction/profile_choice.h"
 
 namespace velmora {
 
@@ -24,7 +25,7 @@ struct ProfileMeasurement {
 struct ShotDifference {
     QString reference;
     ShotSettings shot;
-    std::vector<std::string> settings;  // which ones differ (see DifferingSettings)
+    std::vector<ShotSetting> settings;  // which ones differ (see DifferingSettings)
 };
 
 // A profile measured, with what the user should know of its references.

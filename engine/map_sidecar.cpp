@@ -10,6 +10,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/native_path.h"
+
 namespace velmora {
 namespace {
 
@@ -167,14 +169,13 @@ bool ParseMapSidecar(const QByteArray& json, MapSidecar& sidecar, QString& probl
 
 SidecarCheck CheckMapSidecar(const QString& mapFile, const CorrectionMap& map, bool mapFound) {
     const QString path = SidecarPathFor(mapFile);
-    const QString name = QDir::toNativeSeparators(path);
+    const QString name = Native(path);
     SidecarCheck check;
     if (!QFileInfo::exists(path)) return check;
 
     check.state = SidecarCheck::State::Unusable;
     if (!mapFound) {
-        check.problem =
-            name + " belongs to no map: " + QDir::toNativeSeparators(mapFile) + " does not exist";
+        check.problem = name + " belongs to no map: " + Native(mapFile) + " does not exist";
         return check;
     }
     QFile file(path);
@@ -192,8 +193,7 @@ SidecarCheck CheckMapSidecar(const QString& mapFile, const CorrectionMap& map, b
     }
     if (check.sidecar.mapSha256 != MapSha256(map)) {
         check.problem = name + " is stale: it describes another map than the one in " +
-                        QDir::toNativeSeparators(mapFile) +
-                        " (tuned again since, in the window or elsewhere)";
+                        Native(mapFile) + " (tuned again since, in the window or elsewhere)";
         return check;
     }
     check.state = SidecarCheck::State::Valid;

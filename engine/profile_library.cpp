@@ -7,21 +7,15 @@
 
 #include "correction/error.h"
 #include "platform/lens_profile_file.h"
+#include "platform/native_path.h"
 
 namespace velmora {
-
-std::vector<ShotSettings> ProfileLibrary::shots() const {
-    std::vector<ShotSettings> shots;
-    for (const LibraryProfile& profile : profiles)
-        shots.push_back(profile.header.shot);
-    return shots;
-}
 
 ProfileLibrary ScanProfileLibrary(const QString& folder) {
     const QFileInfo info(folder);
     if (!info.isDir() || !info.isReadable()) {
         throw Error(ErrorKind::File,
-                    ("the profile library " + QDir::toNativeSeparators(folder) +
+                    ("the profile library " + Native(folder) +
                      (info.exists() ? " is not a folder that can be read." : " does not exist."))
                         .toStdString());
     }

@@ -20,8 +20,6 @@ struct ProfileLibrary {
     QString folder;
     std::vector<LibraryProfile> profiles;
     QStringList problems;  // one line per file of the folder that is not a lens profile
-
-    std::vector<ShotSettings> shots() const;
 };
 
 // Reads the description of every file in `folder` (not its subfolders; hidden files and

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "platform/bitmap.h"
+#include "correction/bitmap.h"
 
 namespace velmora {
 

@@ -24,7 +24,7 @@
 #include "correction/error.h"
 #include "correction/picture_bytes.h"
 #include "correction/pixel_bytes.h"
-#include "platform/bitmap.h"
+#include "correction/bitmap.h"
 #include "platform/picture_file.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "correction/atomic_file.h"
-#include "platform/bitmap.h"
+#include "correction/bitmap.h"
 
 namespace velmora {
 

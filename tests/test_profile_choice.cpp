@@ -9,6 +9,7 @@
 #include "correction/gain_steps.h"
 #include "correction/profile_blend.h"
 #include "correction/profile_choice.h"
+#include "engine/shot_text.h"
 
 namespace velmora {
 namespace {
@@ -96,7 +97,7 @@ TEST(ProfileChoice, TakesTheSameBlendsBetweenAndWarnsOutside) {
             EXPECT_NEAR(choice.parts[i].weight, c.parts[i].weight, 1e-12);
             total += choice.parts[i].weight;
         }
-        const std::string& said = c.parts.empty() ? choice.missing : choice.warning;
+        const std::string said = c.parts.empty() ? LackText(choice, c.shot) : OutsideText(choice);
         EXPECT_NEAR(total, c.parts.empty() ? 0 : 1, 1e-12);
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
         if (*c.says == 0) {
@@ -135,7 +136,7 @@ TEST(ProfileChoice, CubicTakesTheNextApertureOnEachSide) {
 TEST(ProfileChoice, ReferencesDifferOnlyBeyondRounding) {
     const ShotSettings card = Shot("RF50mm F1.2", 50, 2.8, 1.2);
     EXPECT_TRUE(DifferingSettings(card, Shot("rf50mm  F1.2", 50.2, 2.83, 1.25)).empty());
-    EXPECT_EQ(DifferingSettings(card, Shot("RF50mm F1.2", 50, 4, 1.2)),
+    EXPECT_EQ(SettingNames(DifferingSettings(card, Shot("RF50mm F1.2", 50, 4, 1.2))),
               std::vector<std::string>{"f-number"});
     EXPECT_EQ(DifferingSettings(card, ShotSettings{}).size(), 6u);  // a reference without EXIF
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <array>
 #include <cstdint>
 
@@ -28,8 +27,5 @@ inline constexpr std::int32_t kCentreReach = 8;
 // its bytes from, `map` the map after tuning.
 TuneSummary SummarizeTuning(const PixelBytes& pixels, const ReferenceGroup& reference,
                             const CorrectionMap& map);
-
-// The summary as lines for the user; `widthPixels` is the picture's own width.
-QString FormatTuneSummary(const TuneSummary& summary, std::int32_t widthPixels);
 
 }  // namespace velmora

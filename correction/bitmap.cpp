@@ -1,4 +1,4 @@
-#include "platform/bitmap.h"
+#include "correction/bitmap.h"
 
 #include <algorithm>
 #include <cstring>
