@@ -1,19 +1,13 @@
 #pragma once
 
-#include <exception>
 #include <functional>
 
 #include "cli/output_plan.h"
 #include "cli/progress_report.h"
+#include "engine/picture_batch.h"
 #include "engine/work_pool.h"
 
 namespace velmora {
-
-// Raised by a picture's work to stop the whole batch before any output is written (what stops
-// it is reported by the caller): the picture counts neither as done nor as failed.
-struct BatchStopped : std::exception {
-    const char* what() const noexcept override { return "the batch was stopped"; }
-};
 
 // Carries out `plan`, `jobs` pictures at a time on `pool`: `correct` reads one input and writes
 // its output with Durability::FlushLater, raising what fails; the picture is then reported done,

@@ -2,11 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <optional>
 
 #include "engine/memory_budget.h"
@@ -228,52 +226,54 @@ Wrong Whole(const QCommandLineParser& parser, const QString& option, int low, in
            "\".";
 }
 
-// "800M", "4G", "25%": a memory size, in bytes.
 Wrong MemorySize(const QCommandLineParser& parser, std::int64_t& bytes) {
-    static const QRegularExpression size(R"(^\s*(\d+(?:\.\d+)?)\s*(%|[kKmMgGtT])(?:i?B)?\s*$)");
-    const QRegularExpressionMatch match = size.match(parser.value("memory"));
-    const double number = match.hasMatch() ? match.captured(1).toDouble() : 0;
-    if (match.hasMatch() && number > 0) {
-        const QString unit = match.captured(2).toUpper();
-        const double scale = unit == "%"   ? double(MemoryBudget::MachineShare()) * 2 / 100
-                             : unit == "K" ? 1024.0
-                             : unit == "M" ? 1024.0 * 1024
-                             : unit == "G" ? 1024.0 * 1024 * 1024
-                                           : 1024.0 * 1024 * 1024 * 1024;
-        if (number * scale < 9e18) {
-            bytes = std::int64_t(std::llround(number * scale));
-            return {};
+    const std::optional<std::int64_t> size = MemorySizeNamed(parser.value("memory").toStdString());
+    if (size) bytes = *size;
+    return size ? Wrong{}
+                : "--memory needs a size such as 800M, 4G or 25%, not \"" + parser.value("memory") +
+                      "\".";
+}
+
+CommandLine Result(CommandLine::Action action, const QString& command, QString text = {}) {
+    if (action == CommandLine::Action::ShowHelp) {
+        // Qt names the program by the path it was started with; the help names it as it is
+        // known.
+        const QString started = QCoreApplication::arguments().value(0);
+        if (!started.isEmpty() && text.startsWith("Usage: " + started)) {
+            text.replace(7, started.size(), QCoreApplication::applicationName());
         }
     }
-    return "--memory needs a size such as 800M, 4G or 25%, not \"" + parser.value("memory") + "\".";
-}
-
-CommandLine UsageError(const QString& command, const QString& text) {
-    CommandLine result;
-    result.action = CommandLine::Action::UsageError;
-    result.command = command;
-    result.text = text;
-    return result;
-}
-
-CommandLine Help(const QString& command, QString text) {
-    // Qt names the program by the path it was started with; the help names it as it is known.
-    const QString started = QCoreApplication::arguments().value(0);
-    if (!started.isEmpty() && text.startsWith("Usage: " + started)) {
-        text.replace(7, started.size(), QCoreApplication::applicationName());
-    }
-    CommandLine result;
-    result.action = CommandLine::Action::ShowHelp;
-    result.command = command;
-    result.text = text;
-    return result;
-}
-
-CommandLine Command(CommandLine::Action action, const QString& command) {
     CommandLine result;
     result.action = action;
     result.command = command;
+    result.text = text;
     return result;
+}
+
+CommandLine UsageError(const QString& command, const QString& text) {
+    return Result(CommandLine::Action::UsageError, command, text);
+}
+
+CommandLine Help(const QString& command, const QString& text) {
+    return Result(CommandLine::Action::ShowHelp, command, text);
+}
+
+// Reads `arguments` for `command` into `parser`: its options, and its positional arguments as
+// (name, description, syntax) triples. Nothing when they are to be carried out, else the usage
+// error or the help.
+std::optional<CommandLine> Parse(QCommandLineParser& parser, const QStringList& arguments,
+                                 const char* command, const char* description,
+                                 const QList<QList<Option>>& options,
+                                 const QList<QStringList>& positional) {
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    for (const QList<Option>& some : options)
+        parser.addOptions(some);
+    for (const QStringList& argument : positional)
+        parser.addPositionalArgument(argument[0], argument[1], argument.value(2));
+    if (!parser.parse(arguments)) return UsageError(command, parser.errorText());
+    if (parser.isSet("help")) return Help(command, parser.helpText());
+    return {};
 }
 
 // The first of `options` that is set, or nothing.
@@ -314,7 +314,7 @@ Wrong ReadShotOptions(const QCommandLineParser& parser, ShotSettings& shot) {
 }
 
 CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references) {
-    CommandLine result = Command(CommandLine::Action::Tune, "tune");
+    CommandLine result = Result(CommandLine::Action::Tune, "tune");
     TuneOptions& options = result.tune;
     options.profileFile = parser.value("profile");
     options.references = references;
@@ -335,7 +335,7 @@ CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList
 }
 
 CommandLine ParseMapTune(const QCommandLineParser& parser, const QStringList& positional) {
-    CommandLine result = Command(CommandLine::Action::Tune, "tune");
+    CommandLine result = Result(CommandLine::Action::Tune, "tune");
     TuneOptions& options = result.tune;
     options.reference = positional.front();
     options.mapFile = parser.value("map");
@@ -360,14 +360,11 @@ CommandLine ParseMapTune(const QCommandLineParser& parser, const QStringList& po
 
 CommandLine ParseTune(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(kTuneDescription);
-    parser.addHelpOption();
-    parser.addOptions(kTuneOptions);
-    parser.addOptions(kShotOptions);
-    parser.addPositionalArgument("tune", "Measure the correction map.", "tune");
-    parser.addPositionalArgument("REFERENCE", "The reference picture, evenly lit at its centre.");
-    if (!parser.parse(arguments)) return UsageError("tune", parser.errorText());
-    if (parser.isSet("help")) return Help("tune", parser.helpText());
+    if (auto done = Parse(parser, arguments, "tune", kTuneDescription, {kTuneOptions, kShotOptions},
+                          {{"tune", "Measure the correction map.", "tune"},
+                           {"REFERENCE", "The reference picture, evenly lit at its centre."}})) {
+        return *done;
+    }
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.isEmpty()) return UsageError("tune", "no REFERENCE picture is given.");
     if (parser.isSet("profile")) return ParseProfileTune(parser, positional);
@@ -458,15 +455,13 @@ Wrong ReadProfileFilter(const QCommandLineParser& parser, FilterOptions& options
 
 CommandLine ParseFilter(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(kFilterDescription);
-    parser.addHelpOption();
-    parser.addOptions(kFilterOptions);
-    parser.addPositionalArgument("filter", "Correct pictures with the stored map.", "filter");
-    parser.addPositionalArgument("INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT...");
-    if (!parser.parse(arguments)) return UsageError("filter", parser.errorText());
-    if (parser.isSet("help")) return Help("filter", parser.helpText());
+    if (auto done = Parse(parser, arguments, "filter", kFilterDescription, {kFilterOptions},
+                          {{"filter", "Correct pictures with the stored map.", "filter"},
+                           {"INPUT", "Pictures to correct (JPEG, BMP, PNG, ...).", "INPUT..."}})) {
+        return *done;
+    }
 
-    CommandLine result = Command(CommandLine::Action::Filter, "filter");
+    CommandLine result = Result(CommandLine::Action::Filter, "filter");
     FilterOptions& options = result.filter;
     Wrong wrong = ReadPictures(parser, options);
     if (!wrong && !parser.isSet("profiles")) {
@@ -482,16 +477,14 @@ CommandLine ParseFilter(const QStringList& arguments) {
 
 CommandLine ParseProfiles(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(kProfilesDescription);
-    parser.addHelpOption();
-    parser.addOptions(kProfilesOptions);
-    parser.addPositionalArgument("profiles", "List or draw lens profiles.", "profiles");
-    parser.addPositionalArgument("DIR", "The folder of lens profiles (with --plot: OUT.png).",
-                                 "DIR | --plot PROFILE OUT.png");
-    if (!parser.parse(arguments)) return UsageError("profiles", parser.errorText());
-    if (parser.isSet("help")) return Help("profiles", parser.helpText());
+    if (auto done = Parse(parser, arguments, "profiles", kProfilesDescription, {kProfilesOptions},
+                          {{"profiles", "List or draw lens profiles.", "profiles"},
+                           {"DIR", "The folder of lens profiles (with --plot: OUT.png).",
+                            "DIR | --plot PROFILE OUT.png"}})) {
+        return *done;
+    }
     const QStringList positional = parser.positionalArguments().mid(1);
-    CommandLine result = Command(CommandLine::Action::Profiles, "profiles");
+    CommandLine result = Result(CommandLine::Action::Profiles, "profiles");
     ProfilesOptions& options = result.profiles;
     if (Wrong wrong = ReadJobs(parser, options.jobs)) return UsageError("profiles", *wrong);
     const bool one = positional.size() == 1 && !positional.front().isEmpty();
@@ -522,7 +515,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (!parser.parse(arguments)) return UsageError({}, parser.errorText());
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(version)) {
-        CommandLine result = Command(CommandLine::Action::ShowVersion, {});
+        CommandLine result = Result(CommandLine::Action::ShowVersion, {});
         result.text =
             QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion();
         return result;

@@ -1,25 +1,10 @@
-#include "cli/filter_command.h"
-
-#include <unistd.h>
-
-#include <QDir>
-#include <QFile>
-#include <exception>
 #include <filesystem>
-#include <memory>
-#include <new>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "cli/batch_run.h"
+#include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/library_filter_command.h"
 #include "cli/output_plan.h"
-#include "cli/profile_filter_command.h"
-#include "cli/progress_report.h"
-#include "correction/atomic_file.h"
-#include "correction/correction_map.h"
 #include "correction/error.h"
 #include "correction/map_store.h"
 #include "engine/map_round_trip.h"

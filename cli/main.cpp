@@ -5,11 +5,8 @@
 #include <memory>
 
 #include "cli/command_line.h"
+#include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/filter_command.h"
-#include "cli/profile_tune_command.h"
-#include "cli/profiles_command.h"
-#include "cli/tune_command.h"
 #include "engine/picture_memory.h"
 
 int main(int argc, char* argv[]) {

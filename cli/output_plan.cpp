@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 

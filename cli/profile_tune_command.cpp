@@ -1,14 +1,12 @@
-#include "cli/profile_tune_command.h"
-
 #include <QFileInfo>
 #include <cmath>
 #include <exception>
 #include <new>
 
+#include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/output_plan.h"
 #include "correction/flat_field.h"
-#include "correction/profile_choice.h"
 #include "engine/lens_profile_measure.h"
 #include "engine/shot_text.h"
 #include "platform/lens_profile_file.h"

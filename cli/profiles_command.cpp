@@ -1,17 +1,12 @@
-#include "cli/profiles_command.h"
-
-#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <exception>
-#include <mutex>
-#include <new>
 #include <optional>
 #include <tuple>
 
+#include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/output_plan.h"
-#include "correction/profile_choice.h"
 #include "correction/profile_summary.h"
 #include "engine/profile_library.h"
 #include "engine/shot_text.h"
@@ -86,23 +81,12 @@ int ListLibrary(const ProfilesOptions& options) {
         ReportProblem(QString::fromStdString(error.what()));
         return kSomeFailed;
     }
-    // Reading each profile in full also proves its checksum.
     std::vector<std::optional<Row>> rows(library.profiles.size());
-    QStringList problems = library.problems;
-    std::mutex mutex;
     WorkPool pool(options.jobs);
-    pool.ForEach(rows.size(), [&](std::size_t i) {
-        const QString& path = library.profiles[i].path;
-        try {
-            rows[i] = Describe(path, LoadLensProfile(path));
-        } catch (const std::bad_alloc&) {
-            const std::lock_guard lock(mutex);
-            problems << "lens profile " + Native(path) + ": out of memory; try fewer --jobs.";
-        } catch (const std::exception& error) {
-            const std::lock_guard lock(mutex);
-            problems << QString::fromStdString(error.what());
-        }
-    });
+    const QStringList problems =
+        ReadEveryProfile(library, pool, [&](std::size_t i, const LensProfile& profile) {
+            rows[i] = Describe(library.profiles[i].path, profile);
+        });
     std::vector<Row> valid;
     for (std::optional<Row>& row : rows) {
         if (row) valid.push_back(std::move(*row));
@@ -125,7 +109,6 @@ int ListLibrary(const ProfilesOptions& options) {
             valid);
     }
     if (problems.isEmpty()) return kAllDone;
-    problems.sort();
     WriteLine(stdout, QString("%1 file(s) that are not valid lens profiles:").arg(problems.size()));
     for (const QString& problem : problems)
         WriteLine(stdout, "  " + problem);

@@ -32,25 +32,22 @@ void ProgressReport::Succeeded() {
 }
 
 void ProgressReport::Failed(const QString& message) {
-    std::lock_guard lock(mutex_);
-    ++failed_;
-    ClearLiveLine();
-    WriteLine(stream_, message);
-    Redraw(true);
+    Line(stream_, message, 1);
 }
 
 void ProgressReport::Warn(const QString& message) {
-    std::lock_guard lock(mutex_);
-    ClearLiveLine();
-    WriteLine(stream_, message);
-    Redraw(true);
+    Line(stream_, message, 0);
 }
 
 void ProgressReport::Note(const QString& message) {
+    Line(stdout, message, 0);
+}
+
+void ProgressReport::Line(std::FILE* stream, const QString& message, int failed) {
     std::lock_guard lock(mutex_);
+    failed_ += failed;
     ClearLiveLine();
-    WriteLine(stdout, message);
-    std::fflush(stdout);
+    WriteLine(stream, message);
     Redraw(true);
 }
 

@@ -32,6 +32,8 @@ class ProgressReport {
   private:
     using Clock = std::chrono::steady_clock;
 
+    // `message` on a line of its own above the live line, counting `failed` more failures.
+    void Line(std::FILE* stream, const QString& message, int failed);
     QString LiveLine(Clock::time_point now) const;
     void Redraw(bool force);
     void ClearLiveLine();

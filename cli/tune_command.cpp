@@ -1,8 +1,7 @@
-#include "cli/tune_command.h"
-
 #include <QFileInfo>
 #include <exception>
 
+#include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/output_plan.h"
 #include "engine/map_sidecar.h"

@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <regex>
 
 #include "correction/error.h"
 
@@ -95,6 +98,21 @@ bool MemoryBudget::TryForBatch(std::int64_t bytes, Hold& hold) {
     hold.bytes_ = bytes;
     hold.picture_ = false;
     return true;
+}
+
+std::optional<std::int64_t> MemorySizeNamed(std::string_view text) {
+    static const std::regex size(R"(^\s*(\d+(?:\.\d+)?)\s*(%|[kKmMgGtT])(?:i?B)?\s*$)");
+    std::match_results<std::string_view::const_iterator> match;
+    if (!std::regex_match(text.begin(), text.end(), match, size)) return {};
+    const double number = std::stod(match[1].str());
+    const char unit = char(std::toupper(static_cast<unsigned char>(match[2].str().front())));
+    const double scale = unit == '%'   ? double(MemoryBudget::MachineShare()) * 2 / 100
+                         : unit == 'K' ? 1024.0
+                         : unit == 'M' ? 1024.0 * 1024
+                         : unit == 'G' ? 1024.0 * 1024 * 1024
+                                       : 1024.0 * 1024 * 1024 * 1024;
+    if (!(number > 0) || number * scale >= 9e18) return {};
+    return std::int64_t(std::llround(number * scale));
 }
 
 std::string MemoryText(std::int64_t bytes) {

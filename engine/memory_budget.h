@@ -3,7 +3,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -59,6 +61,10 @@ class MemoryBudget {
     std::int64_t pictures_ = 0;  // held by pictures in flight
     int inFlight_ = 0;
 };
+
+// "800M", "4G" (kibi-, mebi-, gibi-, tebibytes, with or without "B" or "iB") or "25%" (of the
+// machine's memory) in bytes; none when the text is none of these.
+std::optional<std::int64_t> MemorySizeNamed(std::string_view text);
 
 // "1.5 GB", "240 MB", "12 kB": bytes for a message.
 std::string MemoryText(std::int64_t bytes);

@@ -4,8 +4,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <exception>
+#include <mutex>
+#include <new>
 
 #include "correction/error.h"
+#include "engine/work_pool.h"
 #include "platform/lens_profile_file.h"
 #include "platform/native_path.h"
 
@@ -34,6 +37,26 @@ ProfileLibrary ScanProfileLibrary(const QString& folder) {
         }
     }
     return library;
+}
+
+QStringList ReadEveryProfile(const ProfileLibrary& library, WorkPool& pool,
+                             const std::function<void(std::size_t, const LensProfile&)>& take) {
+    QStringList problems = library.problems;
+    std::mutex mutex;
+    pool.ForEach(library.profiles.size(), [&](std::size_t i) {
+        const QString& path = library.profiles[i].path;
+        try {
+            take(i, LoadLensProfile(path));
+        } catch (const std::bad_alloc&) {
+            const std::lock_guard lock(mutex);
+            problems << "lens profile " + Native(path) + ": out of memory; read fewer at once.";
+        } catch (const std::exception& error) {
+            const std::lock_guard lock(mutex);
+            problems << QString::fromStdString(error.what());
+        }
+    });
+    problems.sort();
+    return problems;
 }
 
 }  // namespace velmora

@@ -2,11 +2,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 #include "correction/lens_profile.h"
 
 namespace velmora {
+
+class WorkPool;
 
 // One profile of a library: its file and what its description tells (the flat's values are
 // read only when a picture needs them).
@@ -26,5 +29,11 @@ struct ProfileLibrary {
 // temporary files of unfinished saves left out). Raises ErrorKind::File naming the folder when
 // it cannot be listed.
 ProfileLibrary ScanProfileLibrary(const QString& folder);
+
+// Reads every profile of `library` whole, which also proves its checksum, on the pool's
+// threads, and hands each to `take` on the thread that read it. Returns the library's problems
+// and those of each profile that cannot be read, sorted.
+QStringList ReadEveryProfile(const ProfileLibrary& library, WorkPool& pool,
+                             const std::function<void(std::size_t, const LensProfile&)>& take);
 
 }  // namespace velmora
