@@ -33,8 +33,7 @@ int RunProfileFilterCommand(const FilterOptions& options) {
     MemoryBudget budget(options.memory);
     std::optional<SingleProfile> profile;
     try {
-        // Read in the background while the first pictures open.
-        profile.emplace(options.profileFile, pool, budget);
+        profile.emplace(options.profileFile, budget);
     } catch (const std::exception& error) {
         ReportProblem("nothing was done: " + Explained(error));
         return kSomeFailed;
@@ -47,16 +46,18 @@ int RunProfileFilterCommand(const FilterOptions& options) {
         plan, options.jobs, options.quiet, pool,
         [&](const PlannedPicture& picture, ProgressReport& report) {
             try {
-                profile->Get(0);
-            } catch (const std::exception& error) {
+                corrector.Correct(picture.input, picture.output, {{{0, 1.0}}, {}}, out,
+                                  [&](const QString& note) {
+                                      report.Warn(Native(picture.input) + ": Warning: " + note);
+                                  });
+            } catch (const Error& error) {
+                // The profile's rows are read as the first pictures need them: one that is
+                // damaged stops the batch, and no picture was written with it.
+                if (error.fields().file != options.profileFile.toStdString()) throw;
                 const std::lock_guard lock(mutex);
                 unreadable = Explained(error);
                 throw BatchStopped();
             }
-            corrector.Correct(picture.input, picture.output, {{{0, 1.0}}, {}}, out,
-                              [&](const QString& note) {
-                                  report.Warn(Native(picture.input) + ": Warning: " + note);
-                              });
         });
     if (!unreadable.isEmpty()) {
         ReportProblem("nothing was done: " + unreadable);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,20 @@ struct ShotSettings {
     bool operator==(const ShotSettings&) const = default;
 };
 
+// The file values of a profile decoded as they are needed, a few rows at a time: a picture's
+// first strips need only the flat's first rows, so that reading a profile overlaps correcting
+// the first picture instead of coming before it. Safe to use from every thread at once.
+class LazyRows {
+  public:
+    virtual ~LazyRows() = default;
+    // Rows `first` to `last` (exclusive) of the file values are there. Raises what decoding
+    // them raises (ErrorKind::File naming the profile).
+    virtual void Ready(std::int64_t first, std::int64_t last) const = 0;
+    // Every row is there and the profile's checksum matches. Raises ErrorKind::File naming the
+    // profile when it does not.
+    virtual void Verify() const = 0;
+};
+
 // A lens profile: the smoothed flat field of one or more references, in linear light at their
 // full resolution, and the centre level of each channel that the gains bring every place up to.
 struct LensProfile {
@@ -31,12 +46,20 @@ struct LensProfile {
     // its gains from these by lookup and needs the flat's float values only for other sizes or
     // kinds of correction.
     UnsetVector<std::uint16_t> fileValues;
+    // Where `fileValues` are decoded as they are needed (see LazyRows); null when they are
+    // there whole.
+    std::shared_ptr<const LazyRows> lazy;
     std::array<double, 3> centre{};  // per channel; a grey profile repeats its one level
     int referenceBits = 8;
     int smoothRadius = 0;
     std::vector<std::string> references;  // file names, in the order given
     ShotSettings shot;                    // of the references
 };
+
+// Rows `first` to `last` (exclusive) of the profile's file values are there (see LazyRows).
+inline void RowsReady(const LensProfile& profile, std::int64_t first, std::int64_t last) {
+    if (profile.lazy != nullptr) profile.lazy->Ready(first, last);
+}
 
 // The light a file value k stands for, k / 65535 as the nearest float: the one conversion that
 // the file's reader and every lookup by file value share.

@@ -28,14 +28,16 @@ void ToLight(const std::uint16_t* values, std::size_t count, float* out) {
 // A flat of the picture's size: its file values as light.
 class SameSizeRows final : public FlatRows {
   public:
-    explicit SameSizeRows(ImageView<const std::uint16_t> values)
-        : values_(values), row_(values.rowSamples()) {}
+    SameSizeRows(const LensProfile& profile, ImageView<const std::uint16_t> values)
+        : profile_(profile), values_(values), row_(values.rowSamples()) {}
     const float* Row(std::int64_t y) override {
+        RowsReady(profile_, y, y + 1);
         ToLight(values_.row(y), row_.size(), row_.data());
         return row_.data();
     }
 
   private:
+    const LensProfile& profile_;
     ImageView<const std::uint16_t> values_;
     UnsetVector<float> row_;
 };
@@ -44,9 +46,9 @@ class SameSizeRows final : public FlatRows {
 // which neighbouring rows share.
 class EnlargedRows final : public FlatRows {
   public:
-    EnlargedRows(ImageView<const std::uint16_t> values, const FlatUpsample& upsample,
-                 std::size_t rowValues)
-        : values_(values), upsample_(upsample), out_(rowValues) {
+    EnlargedRows(const LensProfile& profile, ImageView<const std::uint16_t> values,
+                 const FlatUpsample& upsample, std::size_t rowValues)
+        : profile_(profile), values_(values), upsample_(upsample), out_(rowValues) {
         for (Source& source : sources_)
             source.light.resize(values.rowSamples());
     }
@@ -68,11 +70,13 @@ class EnlargedRows final : public FlatRows {
         // The older of the two goes: rows are asked for top to bottom within a strip.
         Source& source = sources_[next_];
         next_ = 1 - next_;
+        RowsReady(profile_, row, row + 1);
         ToLight(values_.row(row), source.light.size(), source.light.data());
         source.row = row;
         return source.light.data();
     }
 
+    const LensProfile& profile_;
     ImageView<const std::uint16_t> values_;
     const FlatUpsample& upsample_;
     Source sources_[2];
@@ -121,6 +125,8 @@ class ProfileGainRows final : public GainRows {
             upsample_.emplace(
                 UpsampleFor(flat.width, flat.height, flat.channels, width, height, crop));
         } else {
+            // The picture library resamples from wherever it likes.
+            RowsReady(*profile_, 0, flat.height);
             lazy_.emplace(values_, width, height, settings.fit);
         }
     }
@@ -140,12 +146,12 @@ class ProfileGainRows final : public GainRows {
                 std::size_t(shape.width) * std::size_t(gains.profile_->flat.channels);
             if (!gains.byValue_) {
                 if (gains.upsample_) {
-                    flat_ =
-                        std::make_unique<EnlargedRows>(gains.values_, *gains.upsample_, flatRow);
+                    flat_ = std::make_unique<EnlargedRows>(*gains.profile_, gains.values_,
+                                                           *gains.upsample_, flatRow);
                 } else if (gains.lazy_) {
                     flat_ = std::make_unique<ResampledRows>(gains.lazy_->NewRows());
                 } else {
-                    flat_ = std::make_unique<SameSizeRows>(gains.values_);
+                    flat_ = std::make_unique<SameSizeRows>(*gains.profile_, gains.values_);
                 }
                 if (!gains.curves_.empty()) code_.resize(flatRow);
             }
@@ -159,6 +165,7 @@ class ProfileGainRows final : public GainRows {
         const std::uint16_t* Steps(std::int64_t y) override {
             const GainShape& shape = gains_.shape();
             if (gains_.byValue_) {
+                RowsReady(*gains_.profile_, y, y + 1);
                 gains_.byValue_->Steps(gains_.values_.row(y), std::size_t(shape.width),
                                        steps_.data());
             } else {
@@ -172,6 +179,7 @@ class ProfileGainRows final : public GainRows {
         const float* Floats(std::int64_t y) override {
             const GainShape& shape = gains_.shape();
             if (gains_.byValue_) {
+                RowsReady(*gains_.profile_, y, y + 1);
                 gains_.byValue_->Gains(gains_.values_.row(y), std::size_t(shape.width),
                                        floats_.data());
             } else {

@@ -108,9 +108,16 @@ void ProfileCorrector::Correct(const QString& input, const QString& output,
                           : nullptr;
     const GainShape shape{header.width, header.height, header.colourChannels, header.bits};
     const std::shared_ptr<const GainRows> gains = GainsFor(recipe, shape, code);
+    // A profile read as its rows are needed proves its checksum before the picture is kept.
+    const auto confirm = [&] {
+        for (const auto& part : recipe.parts) {
+            const std::shared_ptr<const LensProfile> profile = profiles_.Get(part.first);
+            if (profile->lazy != nullptr) profile->lazy->Verify();
+        }
+    };
     WritePhoto(
         file, [&] { return std::make_unique<GainCorrector>(*gains, *tables, settings_.space); },
-        output, out.format, out.quality, out.durability);
+        output, out.format, out.quality, out.durability, confirm);
 }
 
 std::int64_t StripMemory(const PhotoHeader& header, bool wholeFile) {

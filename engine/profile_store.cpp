@@ -87,17 +87,8 @@ std::vector<ProfileParts> ProfileStore::Done(const ProfileParts& parts) {
     return released;
 }
 
-SingleProfile::SingleProfile(const QString& path, WorkPool& pool, MemoryBudget& budget)
-    : header_(ReadLensProfileHeader(path)),
-      memory_(budget.ForBatch(ProfileBytes(header_), ProfileNamed(path))) {
-    loading_ = pool.Start<std::shared_ptr<const LensProfile>>([path, &pool] {
-        return std::make_shared<const LensProfile>(
-            LoadLensProfile(path, FlatValues::AsStored, pool.Parallel()));
-    });
-}
-
-std::shared_ptr<const LensProfile> SingleProfile::Get(int) {
-    return loading_.get();
-}
+SingleProfile::SingleProfile(const QString& path, MemoryBudget& budget)
+    : memory_(budget.ForBatch(ProfileBytes(ReadLensProfileHeader(path)), ProfileNamed(path))),
+      profile_(OpenLensProfile(path)) {}
 
 }  // namespace velmora

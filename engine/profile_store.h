@@ -59,20 +59,19 @@ class ProfileStore final : public ProfileSource {
     std::vector<Loading::Pending> started_;  // every read begun, settled before the store goes
 };
 
-// The one profile of a batch, read in the background from the start.
+// The one profile of a batch, its rows decoded as the first picture needs them (see
+// OpenLensProfile), so that reading it overlaps correcting that picture.
 class SingleProfile final : public ProfileSource {
   public:
-    // Reads the description at once: raises as ReadLensProfileHeader does.
-    SingleProfile(const QString& path, WorkPool& pool, MemoryBudget& budget);
-    ~SingleProfile() override { loading_.Settle(); }
+    // Raises as OpenLensProfile does, and when the profile alone exceeds the budget.
+    SingleProfile(const QString& path, MemoryBudget& budget);
 
-    const LensProfile& Header(int) const override { return header_; }
-    std::shared_ptr<const LensProfile> Get(int) override;
+    const LensProfile& Header(int) const override { return *profile_; }
+    std::shared_ptr<const LensProfile> Get(int) override { return profile_; }
 
   private:
-    LensProfile header_;
-    WorkPool::Deferred<std::shared_ptr<const LensProfile>> loading_;
     MemoryBudget::Hold memory_;
+    std::shared_ptr<const LensProfile> profile_;
 };
 
 // What a profile kept as its file's values holds: two bytes a sample.

@@ -9,7 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -200,62 +203,142 @@ void SaveLensProfile(const LensProfile& profile, const QString& path) {
                         encoded.size(), Durability::FlushEachFile);
 }
 
-LensProfile LoadLensProfile(const QString& path, FlatValues kept, const ParallelFor& parallel) {
+namespace {
+
+// A profile's file values decoded a strip at a time as rows are asked for, and checked against
+// the checksum once all are there.
+class StripRows final : public LazyRows {
+  public:
+    StripRows(QString path, std::unique_ptr<FileBytes> file,
+              std::unique_ptr<StripDecoder16> decoder, std::uint16_t* values, std::int64_t height,
+              std::size_t rowSamples, std::uint32_t descriptionCrc, std::string stored)
+        : height_(height),
+          path_(std::move(path)),
+          file_(std::move(file)),
+          decoder_(std::move(decoder)),
+          values_(values),
+          rowSamples_(rowSamples),
+          descriptionCrc_(descriptionCrc),
+          stored_(std::move(stored)),
+          decoded_(std::size_t(decoder_->strips())) {}
+
+    void Ready(std::int64_t first, std::int64_t last) const override {
+        const int rows = decoder_->rowsPerStrip();
+        for (std::int64_t s = first / rows; s * rows < last; ++s)
+            ReadyStrip(int(s));
+    }
+
+    void Verify() const override {
+        Ready(0, height_);
+        std::call_once(verified_, [&] {
+            const std::size_t samples = rowSamples_ * std::size_t(height_);
+            matches_ =
+                CrcText(AddToCrc(descriptionCrc_, values_, samples)).toStdString() == stored_;
+        });
+        if (!matches_) Fail(path_, "is damaged: its checksum does not match its content.");
+    }
+
+    // Every strip, shared out by `parallel`, then the checksum.
+    void ReadAll(const ParallelFor& parallel) const {
+        parallel(std::size_t(decoder_->strips()), [&](std::size_t s) { ReadyStrip(int(s)); });
+        Verify();
+    }
+
+  private:
+    struct Strip {
+        std::once_flag once;
+        std::atomic<bool> there{false};
+    };
+
+    void ReadyStrip(int s) const {
+        if (s >= decoder_->strips()) return;
+        Strip& strip = decoded_[std::size_t(s)];
+        if (strip.there.load(std::memory_order_acquire)) return;
+        // A strip that fails is tried again by the next that needs it, and fails again.
+        std::call_once(strip.once, [&] {
+            try {
+                decoder_->Decode(s, values_);
+            } catch (const std::runtime_error& error) {
+                Fail(path_,
+                     "is damaged or cut short (" + QString::fromStdString(error.what()) + ").");
+            }
+            strip.there.store(true, std::memory_order_release);
+        });
+    }
+
+    std::int64_t height_;
+    QString path_;
+    std::unique_ptr<FileBytes> file_;
+    std::unique_ptr<StripDecoder16> decoder_;
+    std::uint16_t* values_;
+    std::size_t rowSamples_;
+    std::uint32_t descriptionCrc_;
+    std::string stored_;
+    mutable std::vector<Strip> decoded_;
+    mutable std::once_flag verified_;
+    mutable bool matches_ = false;
+};
+
+// The file's description read and checked into `profile`, its values made room for; the values
+// are decoded by the StripRows returned, or, for a file laid out otherwise than this program
+// writes it (nothing returned), here in full and checked.
+std::shared_ptr<StripRows> OpenValues(const QString& path, LensProfile& profile) {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) FailUnreadable(path, file);
-    FileBytes read;
-    if (!read.Read(file)) FailUnreadable(path, file);
-    const QByteArray bytes = read.bytes();
-    if (!IsTiff(bytes)) {
-        Fail(path, "is not a lens profile (not a TIFF file).");
-    }
-    vips::VImage image;
-    QJsonObject description;
-    LensProfile profile;
+    auto read = std::make_unique<FileBytes>();
+    if (!read->Read(file)) FailUnreadable(path, file);
+    const QByteArray bytes = read->bytes();
+    if (!IsTiff(bytes)) Fail(path, "is not a lens profile (not a TIFF file).");
     try {
-        image = vips::VImage::new_from_buffer(
+        const vips::VImage image = vips::VImage::new_from_buffer(
             bytes.constData(), std::size_t(bytes.size()), "",
             // Sequential: read once, top to bottom; random access would first unpack a large
             // profile into a temporary file (0.4 s of the 0.75 s it took to read 6000 x 4000).
             vips::VImage::option()
                 ->set("access", VIPS_ACCESS_SEQUENTIAL)
                 ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
-        description = ReadDescription(image, path, profile);
+        QJsonObject description = ReadDescription(image, path, profile);
         const int channels = profile.flat.channels;
-        const std::size_t samples = profile.flat.places() * std::size_t(channels);
+        const std::size_t rowSamples = std::size_t(image.width()) * std::size_t(channels);
         const std::string stored = description.take("crc32").toString().toStdString();
-        std::uint32_t crc = DescriptionCrc(description);
-        // Decoded a strip per core at a time where the file is laid out as this program writes
-        // it (the usual case), else a row at a time in order.
-        UnsetVector<std::uint16_t> values(samples);
-        bool decoded = false;
-        try {
-            decoded = ReadStrips16(bytes, image.width(), image.height(), channels, values.data(),
-                                   parallel);
-        } catch (const std::runtime_error& error) {
-            Fail(path, "is damaged or cut short (" + QString::fromStdString(error.what()) + ").");
+        const std::uint32_t crc = DescriptionCrc(description);
+        profile.fileValues.resize(profile.flat.places() * std::size_t(channels));
+        if (auto decoder = StripDecoder16::Open(bytes, image.width(), image.height(), channels)) {
+            return std::make_shared<StripRows>(path, std::move(read), std::move(decoder),
+                                               profile.fileValues.data(), image.height(),
+                                               rowSamples, crc, stored);
         }
-        if (decoded) {
-            crc = AddToCrc(crc, values.data(), samples);
-        } else {
-            const std::size_t rowSamples = std::size_t(image.width()) * std::size_t(channels);
-            ForEachRow(image, [&](int y, const std::uint8_t* bytes) {
-                const auto* row = reinterpret_cast<const std::uint16_t*>(bytes);
-                crc = AddToCrc(crc, row, rowSamples);
-                std::copy(row, row + rowSamples, values.data() + std::size_t(y) * rowSamples);
-            });
-        }
-        profile.fileValues = std::move(values);
-        if (kept == FlatValues::Float) {
-            profile.flat = FlatWithValues(profile);
-            profile.fileValues = UnsetVector<std::uint16_t>();  // frees them
-        }
-        if (CrcText(crc).toStdString() != stored) {
+        std::uint32_t sum = crc;
+        ForEachRow(image, [&](int y, const std::uint8_t* bytes) {
+            const auto* row = reinterpret_cast<const std::uint16_t*>(bytes);
+            sum = AddToCrc(sum, row, rowSamples);
+            std::copy(row, row + rowSamples,
+                      profile.fileValues.data() + std::size_t(y) * rowSamples);
+        });
+        if (CrcText(sum).toStdString() != stored) {
             Fail(path, "is damaged: its checksum does not match its content.");
         }
     } catch (const vips::VError& error) {
         Fail(path, "is damaged or cut short (" + QString::fromUtf8(error.what()).trimmed() + ").");
     }
+    return nullptr;
+}
+
+}  // namespace
+
+LensProfile LoadLensProfile(const QString& path, FlatValues kept, const ParallelFor& parallel) {
+    LensProfile profile;
+    if (const std::shared_ptr<StripRows> rows = OpenValues(path, profile)) rows->ReadAll(parallel);
+    if (kept == FlatValues::Float) {
+        profile.flat = FlatWithValues(profile);
+        profile.fileValues = UnsetVector<std::uint16_t>();  // frees them
+    }
+    return profile;
+}
+
+std::shared_ptr<const LensProfile> OpenLensProfile(const QString& path) {
+    auto profile = std::make_shared<LensProfile>();
+    profile->lazy = OpenValues(path, *profile);
     return profile;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "correction/lens_profile.h"
 #include "correction/parallel.h"
@@ -27,6 +28,11 @@ enum class FlatValues { Float, AsStored };
 // not match its checksum. Its strips are decoded as `parallel` shares them out.
 LensProfile LoadLensProfile(const QString& path, FlatValues kept = FlatValues::Float,
                             const ParallelFor& parallel = Serially);
+
+// The profile with its description read and checked as LoadLensProfile does, its file values
+// decoded as they are asked for (see LazyRows): kept as the file stores them. A file that is
+// cut short or damaged raises when its rows are asked for, or when it is verified.
+std::shared_ptr<const LensProfile> OpenLensProfile(const QString& path);
 
 // What the profile's description tells, without reading its pixels or checking its checksum (the
 // flat's values stay empty): enough to choose among a library of profiles. Raises as

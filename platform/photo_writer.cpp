@@ -295,7 +295,7 @@ struct BitmapSink {
 };
 
 void SaveBitmap(const vips::VImage& image, const PhotoHeader& header, const QString& path,
-                Durability durability) {
+                Durability durability, const std::function<void()>& confirm) {
     BitmapSink sink;
     sink.width = header.width;
     sink.height = header.height;
@@ -331,13 +331,15 @@ void SaveBitmap(const vips::VImage& image, const PhotoHeader& header, const QStr
                                 .toStdString(),
                             ErrorFields(path.toStdString()));
             }
+            if (confirm) confirm();
         });
 }
 
 void Encode(const vips::VImage& image, const PhotoFile& input, const QString& path,
-            PhotoFormat format, int quality, Durability durability) {
+            PhotoFormat format, int quality, Durability durability,
+            const std::function<void()>& confirm) {
     if (format == PhotoFormat::Bmp) {
-        SaveBitmap(image, input.header(), path, durability);
+        SaveBitmap(image, input.header(), path, durability, confirm);
         return;
     }
     // The library's JPEG writer carries EXIF, XMP, IPTC and ICC itself; its PNG and TIFF writers
@@ -347,6 +349,7 @@ void Encode(const vips::VImage& image, const PhotoFile& input, const QString& pa
                           [&](const std::filesystem::path& temporary) {
                               Save(image, format, quality, temporary.c_str());
                               if (carry) CarryMetadata(input.path(), temporary, path);
+                              if (confirm) confirm();
                           });
 }
 
@@ -361,7 +364,8 @@ bool CarriesMetadataInMemory(const PhotoFile& input, PhotoFormat format) {
 }
 
 void WritePhoto(const PhotoFile& input, const NewRowCorrector& corrector, const QString& path,
-                PhotoFormat format, int quality, Durability durability) {
+                PhotoFormat format, int quality, Durability durability,
+                const std::function<void()>& confirm) {
     const PhotoHeader& header = input.header();
     if (header.bits == 16 && (format == PhotoFormat::Bmp || format == PhotoFormat::Jpeg)) {
         RefuseWrite(path,
@@ -372,7 +376,7 @@ void WritePhoto(const PhotoFile& input, const NewRowCorrector& corrector, const 
     Correction correction{input.decoder().image, &corrector, {}, {}, false, {}};
     try {
         Encode(ImageToWrite(Corrected(correction), input, format), input, path, format, quality,
-               durability);
+               durability, confirm);
     } catch (const vips::VError& error) {
         if (correction.raised) std::rethrow_exception(correction.raised);
         if (correction.inputFailed) RefuseDamaged(input.path(), correction.inputReason);

@@ -32,9 +32,11 @@ using NewRowCorrector = std::function<std::unique_ptr<RowCorrector>()>;
 // Raises ErrorKind::Picture naming the input when its pixel data is damaged or cut short, and
 // naming `path` (Problem::EightBitFormat) for a 16-bit picture and a format of 8 bits, before
 // anything is decoded; ErrorKind::File when the file cannot be written. What a corrector raises
-// is raised as it is. Whatever fails, `path` is left as it was.
+// is raised as it is, and what `confirm` raises: it is called once the picture is encoded,
+// before the file takes the name. Whatever fails, `path` is left as it was.
 void WritePhoto(const PhotoFile& input, const NewRowCorrector& corrector, const QString& path,
-                PhotoFormat format, int quality, Durability durability);
+                PhotoFormat format, int quality, Durability durability,
+                const std::function<void()>& confirm = {});
 
 // The threads WritePhoto corrects a picture's strips on, each with a corrector of its own.
 int PictureThreads();

@@ -123,7 +123,7 @@ Tiff Open(const char* mode, thandle_t client, TIFFReadWriteProc read, TIFFReadWr
                 TIFFClose);
 }
 
-Tiff Open(Cursor& cursor) {
+Tiff OpenReader(Cursor& cursor) {
     return Open("rm", &cursor, Read, Write, Seek, Size, cursor.error);
 }
 
@@ -152,41 +152,66 @@ bool SimpleStrips(TIFF* tif, int width, int height, int channels, std::uint32_t*
 
 }  // namespace
 
-bool ReadStrips16(const QByteArray& file, int width, int height, int channels, std::uint16_t* out,
-                  const ParallelFor& parallel) {
-    Cursor first(file);
-    Tiff tif = Open(first);
+struct StripDecoder16::Handle {
+    explicit Handle(const QByteArray& file) : cursor(file), tif(OpenReader(cursor)) {}
+    Cursor cursor;
+    Tiff tif;
+};
+
+std::unique_ptr<StripDecoder16> StripDecoder16::Open(const QByteArray& file, int width, int height,
+                                                     int channels) {
+    std::unique_ptr<StripDecoder16> decoder(new StripDecoder16(file, width, height, channels));
+    auto first = std::make_unique<Handle>(file);
     std::uint32_t rowsPerStrip = 0;
-    if (!tif || !SimpleStrips(tif.get(), width, height, channels, &rowsPerStrip)) return false;
-    rowsPerStrip = std::min<std::uint32_t>(rowsPerStrip, std::uint32_t(height));
-    const std::size_t rowSamples = std::size_t(width) * std::size_t(channels);
-    const std::size_t strips = TIFFNumberOfStrips(tif.get());
-    // Groups of strips, each decoded through a handle and cursor of its own: enough groups for
-    // every thread to take a few, few enough that opening them costs nothing.
-    const std::size_t groups = std::min<std::size_t>(strips, 64);
-    std::mutex mutex;
-    std::string failure;
-    parallel(groups, [&](std::size_t group) {
-        Cursor cursor(file);
-        Tiff own = Open(cursor);
-        const auto fail = [&](const std::string& why) {
-            const std::lock_guard lock(mutex);
-            if (failure.empty()) failure = why;
-        };
-        if (!own) return fail(cursor.error);
-        for (std::size_t s = group * strips / groups; s < (group + 1) * strips / groups; ++s) {
-            const std::uint32_t y = std::uint32_t(s) * rowsPerStrip;
-            const std::uint32_t rows = std::min(rowsPerStrip, std::uint32_t(height) - y);
-            const tmsize_t wanted = tmsize_t(std::size_t(rows) * rowSamples * 2);
-            if (TIFFReadEncodedStrip(own.get(), std::uint32_t(s), out + std::size_t(y) * rowSamples,
-                                     wanted) != wanted) {
-                return fail(cursor.error.empty() ? "strip " + std::to_string(s) + " is cut short"
-                                                 : cursor.error);
-            }
+    if (!first->tif || !SimpleStrips(first->tif.get(), width, height, channels, &rowsPerStrip)) {
+        return nullptr;
+    }
+    decoder->rowsPerStrip_ = int(std::min<std::uint32_t>(rowsPerStrip, std::uint32_t(height)));
+    decoder->strips_ = int(TIFFNumberOfStrips(first->tif.get()));
+    decoder->Give(std::move(first));
+    return decoder;
+}
+
+StripDecoder16::StripDecoder16(const QByteArray& file, int width, int height, int channels)
+    : file_(file), width_(width), height_(height), channels_(channels) {}
+
+StripDecoder16::~StripDecoder16() = default;
+
+std::unique_ptr<StripDecoder16::Handle> StripDecoder16::Take() const {
+    {
+        const std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            std::unique_ptr<Handle> handle = std::move(idle_.back());
+            idle_.pop_back();
+            return handle;
         }
-    });
-    if (!failure.empty()) throw std::runtime_error(failure);
-    return true;
+    }
+    // A thread of its own needs a handle of its own: libtiff keeps a cursor per handle.
+    auto handle = std::make_unique<Handle>(file_);
+    if (!handle->tif) throw std::runtime_error(handle->cursor.error);
+    return handle;
+}
+
+void StripDecoder16::Give(std::unique_ptr<Handle> handle) const {
+    const std::lock_guard lock(mutex_);
+    idle_.push_back(std::move(handle));
+}
+
+void StripDecoder16::Decode(int strip, std::uint16_t* out) const {
+    std::unique_ptr<Handle> handle = Take();
+    const std::size_t rowSamples = std::size_t(width_) * std::size_t(channels_);
+    const int y = strip * rowsPerStrip_;
+    const int rows = std::min(rowsPerStrip_, height_ - y);
+    const tmsize_t wanted = tmsize_t(std::size_t(rows) * rowSamples * 2);
+    handle->cursor.error.clear();
+    if (TIFFReadEncodedStrip(handle->tif.get(), std::uint32_t(strip),
+                             out + std::size_t(y) * rowSamples, wanted) != wanted) {
+        const std::string error = handle->cursor.error.empty()
+                                      ? "strip " + std::to_string(strip) + " is cut short"
+                                      : handle->cursor.error;
+        throw std::runtime_error(error);
+    }
+    Give(std::move(handle));
 }
 
 std::vector<std::uint8_t> WriteStrips16(const std::uint16_t* samples, int width, int height,

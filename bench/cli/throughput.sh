@@ -95,3 +95,7 @@ if [[ "${LIBRARY_COUNT:-30}" -gt 0 ]]; then
     echo
     "$root/bench/cli/library_throughput.sh" "$build" "$jobs" "${LIBRARY_COUNT:-30}"
 fi
+if [[ "${LARGE:-1}" -gt 0 ]]; then
+    echo
+    "$root/bench/cli/large_pictures.sh" "$build"
+fi
