@@ -116,15 +116,17 @@ std::optional<std::int64_t> MemorySizeNamed(std::string_view text) {
 }
 
 std::string MemoryText(std::int64_t bytes) {
+    // In the units --memory takes: 1 MiB is 1024 x 1024 bytes.
+    const double mebibytes = double(bytes) / (1024.0 * 1024.0);
     char text[32];
-    if (bytes >= std::int64_t(10) << 30) {
-        std::snprintf(text, sizeof text, "%.0f GB", double(bytes) / 1e9);
-    } else if (bytes >= std::int64_t(1) << 30) {
-        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
-    } else if (bytes >= 1000000) {
-        std::snprintf(text, sizeof text, "%.0f MB", double(bytes) / 1e6);
+    if (mebibytes >= 10 * 1024.0) {
+        std::snprintf(text, sizeof text, "%.0f GiB", mebibytes / 1024);
+    } else if (mebibytes >= 1024) {
+        std::snprintf(text, sizeof text, "%.1f GiB", mebibytes / 1024);
+    } else if (mebibytes >= 1) {
+        std::snprintf(text, sizeof text, "%.0f MiB", mebibytes);
     } else {
-        std::snprintf(text, sizeof text, "%.0f kB", double(bytes) / 1e3);
+        std::snprintf(text, sizeof text, "%.0f KiB", mebibytes * 1024);
     }
     return text;
 }

@@ -66,7 +66,7 @@ class MemoryBudget {
 // machine's memory) in bytes; none when the text is none of these.
 std::optional<std::int64_t> MemorySizeNamed(std::string_view text);
 
-// "1.5 GB", "240 MB", "12 kB": bytes for a message.
+// "1.5 GiB", "240 MiB", "12 KiB": bytes for a message, in the units MemorySizeNamed takes.
 std::string MemoryText(std::int64_t bytes);
 
 }  // namespace velmora

@@ -61,7 +61,11 @@ void WorkPool::Join(Work& work) {
         ++work.done;
     }
     --work.working;
-    if (work.done == work.count) work.finished.notify_all();
+    if (work.done == work.count) {
+        // What the task holds (a result, a profile) goes with its last item.
+        work.task = nullptr;
+        work.finished.notify_all();
+    }
 }
 
 void WorkPool::Wait(Work& work) {

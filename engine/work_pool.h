@@ -57,12 +57,12 @@ class WorkPool {
         // Leaves the work out if it has not begun, else waits for it to end; raises nothing.
         // For an owner that goes away before it needs the result.
         void Settle() const { Pending{work_, pool_}.Settle(); }
-        // The same, without holding on to the result.
+        // The same, without holding on to the work or its result.
         struct Pending {
-            std::shared_ptr<Work> work;
+            std::weak_ptr<Work> work;
             WorkPool* pool = nullptr;
             void Settle() const {
-                if (work != nullptr) pool->Settle(*work);
+                if (const std::shared_ptr<Work> alive = work.lock()) pool->Settle(*alive);
             }
         };
         Pending pending() const { return {work_, pool_}; }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Throughput of `velmora-cli filter --profile` on 24-megapixel photographs (6000 x 4000), JPEG to
 # JPEG (quality 95) and 16-bit TIFF to 16-bit TIFF, against
-#   (a) decoding and encoding the same pictures alone, with the same library calls (ReadPhoto,
-#       WritePhoto) and the same number at a time (velmora_codec_only),
+#   (a) decoding and encoding the same pictures alone, through the same strip pipeline
+#       (PhotoFile::Open, WritePhoto) and the same number at a time (velmora_codec_only),
 #   (b) the `vips` command-line tool multiplying each picture by a gain image made once from the
 #       profile, one process per picture, the same number at a time, and
 #   (c) ImageMagick dividing each picture by the flat (-compose DivideSrc), one process each.
@@ -123,7 +123,7 @@ function verdict(ok) { return ok ? "met" : "NOT met" }
     title = $1 == "jpeg" ? "JPEG to JPEG (quality 95)" : "16-bit TIFF to 16-bit TIFF"
     c = $2; f = $3; v = $4; m = $5
     printf "\n%d photographs of 6000 x 4000, %s, %d at a time (median of 3 runs; ImageMagick 1 run)\n", n, title, j
-    printf "  %-44s %8.3f s  %6.2f pictures/s\n", "decode + encode only (ReadPhoto, WritePhoto)", c, n / c
+    printf "  %-44s %8.3f s  %6.2f pictures/s\n", "decode + encode only (the same pipeline)", c, n / c
     printf "  %-44s %8.3f s  %6.2f pictures/s\n", "velmora-cli filter --profile", f, n / f
     printf "  %-44s %8.3f s  %6.2f pictures/s\n", "vips multiply by a gain image", v, n / v
     printf "  %-44s %8.3f s  %6.2f pictures/s\n", "ImageMagick -compose DivideSrc", m, n / m

@@ -11,7 +11,8 @@
 # Then profile_throughput.sh times the lens profile path on PHOTO_COUNT (default 12) photographs
 # of 24 megapixels; PHOTO_COUNT=0 leaves that part out. Last, library_throughput.sh times choosing
 # and blending among a library of lens profiles on LIBRARY_COUNT (default 30) such photographs;
-# LIBRARY_COUNT=0 leaves it out.
+# LIBRARY_COUNT=0 leaves it out. Then large_pictures.sh times an 81-megapixel JPEG and a
+# 20000 x 20000 16-bit TIFF; LARGE=0 leaves it out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"

@@ -299,7 +299,11 @@ void TestCliProfile::refusalsWriteNothing_data() {
     QTest::newRow("profile's pixels scrambled") << filter << "scrambled" << 1 << "lens.tif";
     QTest::newRow("a TIFF picture as profile") << filter << "foreign" << 1 << "not a lens profile";
     QTest::newRow("a JPEG as profile") << filter << "jpeg" << 1 << "not a TIFF";
+    // "MM" alone once passed for the big-endian signature "MM\0*".
+    QTest::newRow("a file that begins as a big-endian TIFF") << filter << "mm" << 1 << "not a TIFF";
     QTest::newRow("header claims 100000 x 100000") << filter << "huge" << 1 << "more than";
+    QTest::newRow("a memory budget below a picture's strips")
+        << (filter + QStringList{"--memory", "400K"}) << "" << 1 << "memory budget";
     QTest::newRow("references of two sizes")
         << QStringList{"tune", "card.jpg", "scene.png", "--profile", "new.tif"} << "square" << 1
         << "240 x 160";
@@ -334,6 +338,7 @@ void TestCliProfile::refusalsWriteNothing() {
         profile = ReadFileBytes(path("picture.tif"));
     }
     if (damage == "jpeg") profile = ReadFileBytes(path("card.jpg"));
+    if (damage == "mm") profile = "MM, a note that is not a picture";
     QVERIFY(WriteFileBytes(path("lens.tif"), profile));
     if (damage == "huge") {
         // A PNG header claiming 100000 x 100000 pixels, and nothing after it.
