@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "cli/output_plan.h"
 #include "cli/progress_report.h"
+#include "engine/output_plan.h"
 #include "engine/picture_batch.h"
 #include "engine/work_pool.h"
 

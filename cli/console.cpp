@@ -25,30 +25,30 @@ void ReportUsageError(const QString& message, const QString& command) {
 
 namespace {
 
+// What helps, per problem the errors name.
+const std::pair<Problem, const char*> kHints[] = {
+    {Problem::EightBitFormat, "Use --format png or tiff."},
+    {Problem::AspectRatio,
+     "If the picture is a centred crop of the same sensor, add --crop centre."},
+    {Problem::ProfileVersion, "Measure it again with velmora-cli tune --profile."},
+    {Problem::MemoryBudget, "Give the batch more with --memory."},
+    {Problem::OutOfMemory, "Fewer --jobs leave more memory to each picture."},
+    {Problem::ShotsDiffer,
+     "Give each setting of the lens on the command line, or add --force if they belong "
+     "together."},
+};
+
 QString Hint(Problem problem) {
-    switch (problem) {
-        case Problem::EightBitFormat:
-            return "Use --format png or tiff.";
-        case Problem::AspectRatio:
-            return "If the picture is a centred crop of the same sensor, add --crop centre.";
-        case Problem::ProfileVersion:
-            return "Measure it again with velmora-cli tune --profile.";
-        case Problem::MemoryBudget:
-            return "Give the batch more with --memory.";
-        case Problem::OutOfMemory:
-            return "Fewer --jobs leave more memory to each picture.";
-        case Problem::ShotsDiffer:
-            return "Give each setting of the lens on the command line, or add --force if they "
-                   "belong together.";
-        case Problem::MapTooSmall:
-            return QString(
-                       "The map serves pictures up to %1 x %2 pixels; for larger pictures "
-                       "measure a lens profile with 'velmora-cli tune REFERENCE --profile "
-                       "FILE' and use 'filter --profile FILE'.")
-                .arg(kMapRowBytes / 3)
-                .arg(kMapRows);
-        case Problem::Unspecified:
-            break;
+    if (problem == Problem::MapTooSmall) {
+        return QString(
+                   "The map serves pictures up to %1 x %2 pixels; for larger pictures measure "
+                   "a lens profile with 'velmora-cli tune REFERENCE --profile FILE' and use "
+                   "'filter --profile FILE'.")
+            .arg(kMapRowBytes / 3)
+            .arg(kMapRows);
+    }
+    for (const auto& [kind, hint] : kHints) {
+        if (kind == problem) return hint;
     }
     return {};
 }

@@ -4,11 +4,11 @@
 #include "cli/batch_run.h"
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/output_plan.h"
 #include "correction/error.h"
 #include "correction/map_store.h"
 #include "engine/map_round_trip.h"
 #include "engine/map_sidecar.h"
+#include "engine/output_plan.h"
 #include "engine/work_pool.h"
 #include "platform/native_path.h"
 

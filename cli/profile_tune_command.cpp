@@ -5,9 +5,9 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/output_plan.h"
 #include "correction/flat_field.h"
 #include "engine/lens_profile_measure.h"
+#include "engine/output_plan.h"
 #include "engine/shot_text.h"
 #include "platform/lens_profile_file.h"
 #include "platform/native_path.h"

@@ -6,8 +6,8 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/output_plan.h"
 #include "correction/profile_summary.h"
+#include "engine/output_plan.h"
 #include "engine/profile_library.h"
 #include "engine/shot_text.h"
 #include "engine/work_pool.h"

@@ -63,11 +63,6 @@ void ProgressReport::Finish() {
                            .arg(Seconds(seconds)));
 }
 
-int ProgressReport::done() const {
-    std::lock_guard lock(mutex_);
-    return done_;
-}
-
 int ProgressReport::failed() const {
     std::lock_guard lock(mutex_);
     return failed_;

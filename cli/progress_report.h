@@ -26,7 +26,6 @@ class ProgressReport {
     // Ends the live line without a final line, for a batch stopped as a whole.
     void Abandon();
 
-    int done() const;
     int failed() const;
 
   private:

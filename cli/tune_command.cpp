@@ -3,9 +3,9 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/output_plan.h"
 #include "engine/map_sidecar.h"
 #include "engine/map_tuning.h"
+#include "engine/output_plan.h"
 #include "platform/native_path.h"
 
 namespace velmora {

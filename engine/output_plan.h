@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace velmora {
 
 struct PlannedPicture {
@@ -26,8 +28,5 @@ struct OutputPlan {
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
                        const QString& outputFolder, const QString& mapFile,
                        const QString& suffix = "bmp", const QString& mapName = "correction map");
-
-// A key that two names share exactly when they reach the same file, existing or not yet.
-QString FileIdentity(const QString& path);
 
 }  // namespace velmora

@@ -1,12 +1,11 @@
-#include "cli/output_plan.h"
-
-#include <sys/stat.h>
+#include "engine/output_plan.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 
 #include "engine/map_sidecar.h"
+#include "platform/file_identity.h"
 #include "platform/native_path.h"
 
 namespace velmora {
@@ -22,19 +21,6 @@ QString OutputFor(const QString& input, const QString& outputFile, const QString
 }
 
 }  // namespace
-
-QString FileIdentity(const QString& path) {
-    // An existing file is known by its inode, which every link to it shares.
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0) {
-        return QString("inode %1:%2").arg(status.st_dev).arg(status.st_ino);
-    }
-    // A file still to be written is known by its folder, resolved, and its own name.
-    const QFileInfo info(path);
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (folder.isEmpty()) return "path " + QDir::cleanPath(info.absoluteFilePath());
-    return "path " + QDir(folder).filePath(info.fileName());
-}
 
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
                        const QString& outputFolder, const QString& mapFile, const QString& suffix,
