@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -263,6 +264,25 @@ void FlatUpsampleRows(benchmark::State& state, Kernel kernel) {
         pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+// Each row's gains C / F and their steps (see ComputeGainSteps), from the flat's rows at the
+// picture's size, as 8-bit pictures of another size than their profile take them.
+void GainStepsOfFlat(benchmark::State& state, Kernel kernel) {
+    UseKernel(kernel);
+    const std::vector<float>& flat = LargeFlat();
+    const std::array<double, 3> centre{0.93, 0.95, 0.91};
+    std::vector<std::uint16_t> steps(std::size_t(kFlatWidth) * 3);
+    for (auto _ : state) {
+        for (std::int32_t y = 0; y < kFlatHeight; ++y) {
+            ComputeGainSteps(flat.data() + std::size_t(y) * kFlatWidth * 3, 3, centre,
+                             CorrectWhat::Both, 3, std::size_t(kFlatWidth), steps.data());
+            benchmark::DoNotOptimize(steps.data());
+        }
+    }
+    const double samples = double(kFlatWidth) * kFlatHeight * 3;
+    state.counters["per_sample"] = benchmark::Counter(
+        samples, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void RegisterKernelBenchmarks() {
     benchmark::RegisterBenchmark("ProfileGainSteps/8-bit", ProfileGainSteps)
         ->Unit(benchmark::kMillisecond);
@@ -290,6 +310,8 @@ void RegisterKernelBenchmarks() {
                                      ProfileGain<std::uint16_t>, kernel, GainSpace::Code)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("FlatUpsample" + suffix).c_str(), FlatUpsampleRows, kernel)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("GainStepsOfFlat" + suffix).c_str(), GainStepsOfFlat, kernel)
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("Filter/PlainAdd/every kernel", Filter, FilterMode::PlainAdd,
@@ -331,7 +353,7 @@ int main(int argc, char** argv) {
         // The profile and flat rows work on other pictures; they print their time per sample or
         // pixel instead.
         if (name == floor->first || name.rfind("ProfileGain", 0) == 0 ||
-            name.rfind("FlatUpsample", 0) == 0)
+            name.rfind("FlatUpsample", 0) == 0 || name.rfind("GainStepsOfFlat", 0) == 0)
             continue;
         std::printf("  %-32s %8.3f ms  %5.2fx\n", name.c_str(), time, time / floor->second);
     }
