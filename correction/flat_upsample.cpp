@@ -220,24 +220,26 @@ void FlatUpsample::Row(std::int32_t y, const float* upper, const float* lower, f
     }
 }
 
+ResampleScales ResampleScalesFor(std::int64_t sourceWidth, std::int64_t sourceHeight,
+                                 std::int64_t width, std::int64_t height, bool cropCentre) {
+    double across = double(width) / double(sourceWidth);
+    double down = double(height) / double(sourceHeight);
+    if (cropCentre) across = down = std::max(across, down);
+    return {across * (1 + 0.5 / double(sourceWidth)), down * (1 + 0.5 / double(sourceHeight))};
+}
+
 bool FlatEnlarges(std::int32_t sourceWidth, std::int32_t sourceHeight, std::int32_t width,
                   std::int32_t height, bool cropCentre) {
     if (sourceWidth == width && sourceHeight == height) return false;
-    double across = double(width) / sourceWidth;
-    double down = double(height) / sourceHeight;
-    if (cropCentre) across = down = std::max(across, down);
-    return across * (1 + 0.5 / sourceWidth) > 1 && down * (1 + 0.5 / sourceHeight) > 1;
+    const ResampleScales scales =
+        ResampleScalesFor(sourceWidth, sourceHeight, width, height, cropCentre);
+    return scales.across > 1 && scales.down > 1;
 }
 
 FlatUpsample UpsampleFor(std::int32_t sourceWidth, std::int32_t sourceHeight, int channels,
                          std::int32_t width, std::int32_t height, bool cropCentre) {
-    // ResampleFlat's arithmetic: a little over the scale, so that rounding never leaves the
-    // enlarged image a pixel short, then the middle of it.
-    double across = double(width) / sourceWidth;
-    double down = double(height) / sourceHeight;
-    if (cropCentre) across = down = std::max(across, down);
-    const double hscale = across * (1 + 0.5 / sourceWidth);
-    const double vscale = down * (1 + 0.5 / sourceHeight);
+    const auto [hscale, vscale] =
+        ResampleScalesFor(sourceWidth, sourceHeight, width, height, cropCentre);
     const auto [enlargedWidth, enlargedHeight] =
         FlatUpsample::EnlargedSize(sourceWidth, sourceHeight, hscale, vscale);
     return FlatUpsample(sourceWidth, sourceHeight, channels, hscale, vscale,

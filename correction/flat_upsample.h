@@ -70,6 +70,16 @@ class FlatUpsample {
     std::int32_t vectorEnd_ = 0;
 };
 
+// The scales a flat of sourceWidth x sourceHeight is resized by across and down for a picture of
+// width x height (cropCentre: both the larger, to cover it): a little over the picture's, so
+// that rounding never leaves the result a pixel short; the middle is then cut out.
+struct ResampleScales {
+    double across = 1;
+    double down = 1;
+};
+ResampleScales ResampleScalesFor(std::int64_t sourceWidth, std::int64_t sourceHeight,
+                                 std::int64_t width, std::int64_t height, bool cropCentre);
+
 // Whether ResampleFlat takes the enlarging path (FlatUpsample's) for a flat of
 // sourceWidth x sourceHeight and a picture of width x height: both of its scales are above 1
 // and the sizes differ. cropCentre is FlatFit::CropCentre.

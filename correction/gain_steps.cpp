@@ -317,8 +317,9 @@ void ComputeGainSteps(const float* flat, int flatChannels, const std::array<doub
         done = samplesDone / std::size_t(pictureChannels);
     }
 #endif
+    // Rows the vector kernels took leave a few places at most: room for those alone.
     constexpr std::size_t kPlacesAtOnce = 4096;
-    std::vector<float> gains(kPlacesAtOnce * std::size_t(pictureChannels));
+    std::vector<float> gains(std::min(kPlacesAtOnce, places - done) * std::size_t(pictureChannels));
     for (; done < places; done += kPlacesAtOnce) {
         const std::size_t count = std::min(kPlacesAtOnce, places - done);
         ComputeGains(flat + done * std::size_t(flatChannels), flatChannels, centre, what,

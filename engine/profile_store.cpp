@@ -88,7 +88,7 @@ std::vector<ProfileParts> ProfileStore::Done(const ProfileParts& parts) {
 }
 
 SingleProfile::SingleProfile(const QString& path, MemoryBudget& budget)
-    : memory_(budget.ForBatch(ProfileBytes(ReadLensProfileHeader(path)), ProfileNamed(path))),
-      profile_(OpenLensProfile(path)) {}
+    : profile_(OpenLensProfile(path)),
+      memory_(budget.ForBatch(ProfileBytes(*profile_), ProfileNamed(path))) {}
 
 }  // namespace velmora

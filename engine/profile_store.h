@@ -70,8 +70,8 @@ class SingleProfile final : public ProfileSource {
     std::shared_ptr<const LensProfile> Get(int) override { return profile_; }
 
   private:
+    std::shared_ptr<const LensProfile> profile_;  // its values' pages untouched until decoded
     MemoryBudget::Hold memory_;
-    std::shared_ptr<const LensProfile> profile_;
 };
 
 // What a profile kept as its file's values holds: two bytes a sample.

@@ -7,6 +7,7 @@
 #include <vips/vips8>
 
 #include "correction/error.h"
+#include "correction/flat_upsample.h"
 #include "correction/lens_profile.h"
 
 namespace velmora {
@@ -19,7 +20,8 @@ namespace {
 
 // The resize of `image` (the flat at its own size) to width x height, as ResampleFlat makes it.
 vips::VImage Resized(vips::VImage image, std::int32_t width, std::int32_t height, FlatFit fit) {
-    const ResampleScales scale = ScalesFor(image.width(), image.height(), width, height, fit);
+    const ResampleScales scale =
+        ResampleScalesFor(image.width(), image.height(), width, height, fit == FlatFit::CropCentre);
     image = image.resize(
         scale.across,
         vips::VImage::option()->set("vscale", scale.down)->set("kernel", VIPS_KERNEL_LINEAR));
@@ -38,14 +40,6 @@ bool SameAspect(std::int64_t flatWidth, std::int64_t flatHeight, std::int64_t wi
 
 bool SameAspect(const FlatField& flat, std::int32_t width, std::int32_t height) {
     return SameAspect(flat.width, flat.height, width, height);
-}
-
-ResampleScales ScalesFor(std::int64_t flatWidth, std::int64_t flatHeight, std::int64_t width,
-                         std::int64_t height, FlatFit fit) {
-    double across = double(width) / double(flatWidth);
-    double down = double(height) / double(flatHeight);
-    if (fit == FlatFit::CropCentre) across = down = std::max(across, down);
-    return {across * (1 + 0.5 / double(flatWidth)), down * (1 + 0.5 / double(flatHeight))};
 }
 
 FlatField ResampleFlat(const FlatField& flat, std::int32_t width, std::int32_t height,
@@ -73,7 +67,6 @@ FlatField ResampleFlat(const FlatField& flat, std::int32_t width, std::int32_t h
 
 struct LazyResample::Pipeline {
     vips::VImage resized;
-    int channels = 0;
 };
 
 namespace {
@@ -108,7 +101,6 @@ class RegionRows final : public LazyResample::Rows {
 LazyResample::LazyResample(ImageView<const std::uint16_t> fileValues, std::int32_t width,
                            std::int32_t height, FlatFit fit) {
     auto pipeline = std::make_shared<Pipeline>();
-    pipeline->channels = fileValues.samplesPerPixel();
     try {
         // Every file value to its light through a table, the very floats FlatWithValues makes.
         std::vector<float> light(65536);

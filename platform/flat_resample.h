@@ -26,15 +26,6 @@ bool SameAspect(std::int64_t flatWidth, std::int64_t flatHeight, std::int64_t wi
 // picture's size is returned as it is.
 FlatField ResampleFlat(const FlatField& flat, std::int32_t width, std::int32_t height, FlatFit fit);
 
-// The scales ResampleFlat resizes by across and down: a little over the picture's, so that
-// rounding never leaves the result a pixel short; the middle is then cut out.
-struct ResampleScales {
-    double across = 1;
-    double down = 1;
-};
-ResampleScales ScalesFor(std::int64_t flatWidth, std::int64_t flatHeight, std::int64_t width,
-                         std::int64_t height, FlatFit fit);
-
 // The same floats as ResampleFlat of the flat whose file values are `fileValues` (see
 // FileValueLight), a band of rows at a time, as they are asked for: the flat at the picture's
 // size is never held whole. The file values must outlive it.

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <mutex>
 #include <set>
 #include <string>
@@ -19,6 +18,7 @@
 #include "platform/native_path.h"
 #include "platform/photo_decoder.h"
 #include "platform/photo_metadata.h"
+#include "platform/picture_file.h"
 
 namespace velmora {
 namespace {
@@ -211,19 +211,17 @@ void Save(const vips::VImage& image, PhotoFormat format, int quality, const char
     }
 }
 
-// A 24-bit BMP as Qt's writer makes it at 96 dpi (see picture_file.cpp): a 14-byte file header
-// and a 40-byte info header, then the rows from the bottom up in B, G, R order, each padded to
-// four bytes. The rows arrive from the top in strips, each written where it belongs.
+// A 24-bit BMP as Qt's writer makes it (see BitmapLayoutFor). The rows arrive from the top in
+// strips, each written where it belongs.
 struct BitmapSink {
-    static constexpr std::int64_t kHeaderBytes = 14 + 40;
     int fd = -1;
     std::int64_t width = 0;
     std::int64_t height = 0;
     int samplesPerPixel = 0;
     int colourChannels = 0;
-    std::int64_t fileRowBytes = 0;
+    BitmapLayout layout;
     std::vector<std::uint8_t> buffer;
-    int error = 0;  // errno of a failed write
+    int error = 0;  // errno of what failed
 
     bool Put(const std::uint8_t* bytes, std::size_t count, std::int64_t at) {
         while (count > 0) {
@@ -240,97 +238,55 @@ struct BitmapSink {
         return true;
     }
 
-    bool Header() {
-        std::uint8_t header[kHeaderBytes];
-        std::uint8_t* out = header;
-        const auto put16 = [&out](std::uint32_t value) {
-            *out++ = std::uint8_t(value);
-            *out++ = std::uint8_t(value >> 8);
-        };
-        const auto put32 = [&put16](std::uint32_t value) {
-            put16(value & 0xffff);
-            put16(value >> 16);
-        };
-        const std::int64_t imageBytes = fileRowBytes * height;
-        put16(0x4D42);  // "BM"
-        put32(std::uint32_t(kHeaderBytes + imageBytes));
-        put32(0);
-        put32(std::uint32_t(kHeaderBytes));
-        put32(40);
-        put32(std::uint32_t(width));
-        put32(std::uint32_t(height));  // positive: the rows run from the bottom up
-        put16(1);                      // planes
-        put16(24);                     // bits per pixel
-        put32(0);                      // no compression
-        put32(std::uint32_t(imageBytes));
-        put32(3780);  // 96 dpi
-        put32(3780);
-        put32(0);  // colours used
-        put32(0);  // colours important
-        return Put(header, sizeof header, 0);
-    }
-
     static int Write(VipsRegion* region, VipsRect* area, void* a) {
         auto* sink = static_cast<BitmapSink*>(a);
         const int step = sink->samplesPerPixel;
         const int green = sink->colourChannels == 3 ? 1 : 0;
         const int blue = sink->colourChannels == 3 ? 2 : 0;
-        sink->buffer.assign(std::size_t(sink->fileRowBytes) * std::size_t(area->height), 0);
+        const std::size_t fileRow = std::size_t(sink->layout.fileRowBytes);
+        sink->buffer.assign(fileRow * std::size_t(area->height), 0);
         // The strip's last row comes first in the file.
         for (int y = area->top; y < area->top + area->height; ++y) {
             const auto* in = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region, 0, y));
             std::uint8_t* out =
-                sink->buffer.data() +
-                std::size_t(area->top + area->height - 1 - y) * std::size_t(sink->fileRowBytes);
+                sink->buffer.data() + std::size_t(area->top + area->height - 1 - y) * fileRow;
             for (std::int64_t x = 0; x < sink->width; ++x, in += step, out += 3) {
                 out[0] = in[blue];
                 out[1] = in[green];
                 out[2] = in[0];
             }
         }
-        const std::int64_t at =
-            kHeaderBytes + (sink->height - area->top - area->height) * sink->fileRowBytes;
+        const std::int64_t at = BitmapLayout::kHeaderBytes +
+                                (sink->height - area->top - area->height) * std::int64_t(fileRow);
         return sink->Put(sink->buffer.data(), sink->buffer.size(), at) ? 0 : -1;
     }
 };
 
 void SaveBitmap(const vips::VImage& image, const PhotoHeader& header, const QString& path,
                 Durability durability, const std::function<void()>& confirm) {
+    const auto cannotSave = [&](const QString& reason) {
+        return Error(ErrorKind::File, ("cannot save " + Native(path) + ": " + reason).toStdString(),
+                     ErrorFields(path.toStdString()));
+    };
     BitmapSink sink;
     sink.width = header.width;
     sink.height = header.height;
     sink.samplesPerPixel = header.samplesPerPixel;
     sink.colourChannels = header.colourChannels;
-    sink.fileRowBytes = (header.width * 3 + 3) / 4 * 4;
-    if (BitmapSink::kHeaderBytes + sink.fileRowBytes * header.height >
-        std::numeric_limits<std::int32_t>::max()) {
-        throw Error(ErrorKind::File,
-                    ("cannot save " + Native(path) + ": the picture is too large for a BMP file")
-                        .toStdString(),
-                    ErrorFields(path.toStdString()));
-    }
+    sink.layout = BitmapLayoutFor(header.width, header.height);
+    if (!sink.layout.fits) throw cannotSave("the picture is too large for a BMP file");
     ReplaceFileAtomically(
         QFile::encodeName(path).constData(), durability,
         [&](const std::filesystem::path& temporary) {
             sink.fd = ::open(temporary.c_str(), O_WRONLY | O_CLOEXEC);
-            if (sink.fd < 0 || !sink.Header() ||
+            if (sink.fd < 0) sink.error = errno;
+            if (sink.fd < 0 || !sink.Put(sink.layout.header.data(), sink.layout.header.size(), 0) ||
                 vips_sink_disc(image.get_image(), BitmapSink::Write, &sink) != 0) {
-                const int error = sink.error;
                 if (sink.fd >= 0) ::close(sink.fd);
-                if (error != 0) {
-                    throw Error(ErrorKind::File,
-                                ("cannot save " + Native(path) + ": " + std::strerror(error) + ".")
-                                    .toStdString(),
-                                ErrorFields(path.toStdString()));
-                }
+                if (sink.error != 0) throw cannotSave(QString(std::strerror(sink.error)) + ".");
                 throw vips::VError();
             }
-            if (::close(sink.fd) != 0) {
-                throw Error(ErrorKind::File,
-                            ("cannot save " + Native(path) + ": " + std::strerror(errno) + ".")
-                                .toStdString(),
-                            ErrorFields(path.toStdString()));
-            }
+            if (::close(sink.fd) != 0) throw cannotSave(QString(std::strerror(errno)) + ".");
             if (confirm) confirm();
         });
 }

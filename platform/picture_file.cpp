@@ -26,49 +26,62 @@ std::int32_t Himetric(std::int64_t pixels, int dotsPerMeter, int defaultDotsPerM
     return std::int32_t(std::min<long long>(std::llround(value), INT32_MAX));
 }
 
-// The BMP file Qt's writer makes of a 24-bit picture at 96 dpi: a 14-byte file header and a
-// 40-byte info header, then the rows from the bottom up, three bytes a pixel in B, G, R order,
-// each row padded with zeros to a multiple of four bytes. Built here straight from the rows:
-// through QImage and QImageWriter a 1600 x 1200 save took 18 ms, this way 5 ms (AMD EPYC), and
-// the resolution no longer depends on the screen of the program that saves. Returns an empty
-// array for a picture too large for the format's 32-bit sizes.
-QByteArray EncodeBitmapFile(const Bitmap& picture) {
-    constexpr std::int64_t kHeaderBytes = 14 + 40;
-    constexpr std::uint32_t kPixelsPerMeter = 3780;  // 96 dpi
-    const std::int64_t pixelBytes = std::int64_t(picture.width()) * 3;
-    const std::int64_t fileRowBytes = (pixelBytes + 3) / 4 * 4;
-    const std::int64_t imageBytes = fileRowBytes * picture.height();
-    if (kHeaderBytes + imageBytes > std::numeric_limits<std::int32_t>::max()) return {};
+}  // namespace
 
-    QByteArray bytes(qsizetype(kHeaderBytes + imageBytes), Qt::Uninitialized);
-    auto* out = reinterpret_cast<std::uint8_t*>(bytes.data());
-    const auto put16 = [&out](std::uint16_t value) {
+BitmapLayout BitmapLayoutFor(std::int64_t width, std::int64_t height) {
+    BitmapLayout layout;
+    layout.pixelRowBytes = width * 3;
+    layout.fileRowBytes = (layout.pixelRowBytes + 3) / 4 * 4;
+    const std::int64_t imageBytes = layout.fileRowBytes * height;
+    layout.fileBytes = BitmapLayout::kHeaderBytes + imageBytes;
+    if (layout.fileBytes > std::numeric_limits<std::int32_t>::max()) return layout;
+    layout.fits = true;
+    constexpr std::uint32_t kPixelsPerMeter = 3780;  // 96 dpi
+    std::uint8_t* out = layout.header.data();
+    const auto put16 = [&out](std::uint32_t value) {
         *out++ = std::uint8_t(value);
         *out++ = std::uint8_t(value >> 8);
     };
     const auto put32 = [&put16](std::uint32_t value) {
-        put16(std::uint16_t(value));
-        put16(std::uint16_t(value >> 16));
+        put16(value & 0xffff);
+        put16(value >> 16);
     };
     put16(0x4D42);  // "BM"
-    put32(std::uint32_t(kHeaderBytes + imageBytes));
+    put32(std::uint32_t(layout.fileBytes));
     put32(0);
-    put32(std::uint32_t(kHeaderBytes));
+    put32(std::uint32_t(BitmapLayout::kHeaderBytes));
     put32(40);
-    put32(std::uint32_t(picture.width()));
-    put32(std::uint32_t(picture.height()));  // positive: the rows run from the bottom up
-    put16(1);                                // planes
-    put16(24);                               // bits per pixel
-    put32(0);                                // no compression
+    put32(std::uint32_t(width));
+    put32(std::uint32_t(height));  // positive: the rows run from the bottom up
+    put16(1);                      // planes
+    put16(24);                     // bits per pixel
+    put32(0);                      // no compression
     put32(std::uint32_t(imageBytes));
     put32(kPixelsPerMeter);
     put32(kPixelsPerMeter);
     put32(0);  // colours used
     put32(0);  // colours important
+    return layout;
+}
+
+namespace {
+
+// The BMP file of the picture (see BitmapLayoutFor), built here straight from the rows: through
+// QImage and QImageWriter a 1600 x 1200 save took 18 ms, this way 5 ms (AMD EPYC), and the
+// resolution no longer depends on the screen of the program that saves. Returns an empty array
+// for a picture too large for the format's 32-bit sizes.
+QByteArray EncodeBitmapFile(const Bitmap& picture) {
+    const BitmapLayout layout = BitmapLayoutFor(picture.width(), picture.height());
+    if (!layout.fits) return {};
+    QByteArray bytes(qsizetype(layout.fileBytes), Qt::Uninitialized);
+    auto* out = reinterpret_cast<std::uint8_t*>(bytes.data());
+    std::memcpy(out, layout.header.data(), layout.header.size());
+    out += layout.header.size();
     for (std::int32_t r = picture.height() - 1; r >= 0; --r) {
-        std::memcpy(out, picture.row(r), std::size_t(pixelBytes));
-        std::memset(out + pixelBytes, 0, std::size_t(fileRowBytes - pixelBytes));
-        out += fileRowBytes;
+        std::memcpy(out, picture.row(r), std::size_t(layout.pixelRowBytes));
+        std::memset(out + layout.pixelRowBytes, 0,
+                    std::size_t(layout.fileRowBytes - layout.pixelRowBytes));
+        out += layout.fileRowBytes;
     }
     return bytes;
 }

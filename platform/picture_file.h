@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <array>
 #include <cstdint>
 
 #include "correction/atomic_file.h"
@@ -23,6 +24,20 @@ struct LoadedPicture {
 // also for a picture beyond Qt's allocation limit, and for a BMP or JPEG whose pixel data is cut
 // short or lies past the end of the file, which Qt would decode as black or grey.
 LoadedPicture LoadPictureFile(const QString& path);
+
+// The BMP file Qt's writer makes of a 24-bit picture at 96 dpi: a 14-byte file header and a
+// 40-byte info header, then the rows from the bottom up, three bytes a pixel in B, G, R order,
+// each row padded with zeros to a multiple of four bytes. `fits` is false for a picture too
+// large for the format's 32-bit sizes (the header is then left zero).
+struct BitmapLayout {
+    static constexpr std::int64_t kHeaderBytes = 14 + 40;
+    std::array<std::uint8_t, kHeaderBytes> header{};
+    std::int64_t pixelRowBytes = 0;
+    std::int64_t fileRowBytes = 0;
+    std::int64_t fileBytes = 0;
+    bool fits = false;
+};
+BitmapLayout BitmapLayoutFor(std::int64_t width, std::int64_t height);
 
 // Writes the picture's pixels as a 24-bit BMP at exactly `path` (no extension is added). The
 // file is written beside its target and renamed over it (see WriteFileAtomically), so a failed
