@@ -72,8 +72,17 @@ const QList<Option> kTuneOptions{
     Option("profile",
            "Measure a lens profile into FILE (a 16-bit TIFF) from every REFERENCE instead of the "
            "map. Its --smooth defaults to the references' longer side / 300 (at least 2): 20 for "
-           "6000 x 4000; 0 keeps every detail.",
+           "6000 x 4000; 0 keeps every detail. Raw references (DNG, CR2, NEF, ARW, RAF, ...) "
+           "give a raw profile, kept per position of the colour filter array, for raw pictures.",
            "FILE"),
+    Option("dark",
+           "With --profile and raw references: subtract the raw dark frame DARK (same camera "
+           "and size) from each, in place of the black level.",
+           "DARK"),
+    Option("level",
+           "With --profile: what each channel (raw: each CFA position) is normalised to: centre "
+           "(default) or its mean over the frame.",
+           "centre|mean", "centre"),
 };
 
 // How the references of a lens profile were shot, for references without EXIF or with wrong
@@ -144,9 +153,18 @@ const QList<Option> kFilterOptions{
            "themselves, for data that is linear or of unknown curve.",
            "linear|code", "linear"),
     Option("format",
-           "With --profile: the output format (default bmp, or what --output's suffix names). "
-           "16-bit pictures need png or tiff; bmp carries no metadata.",
+           "With --profile: the output format (default: each input's own, a raw file's DNG, "
+           "or what --output's suffix names). 16-bit pictures need png or tiff; bmp carries no "
+           "metadata. A raw file given a format is corrected, then developed (camera white "
+           "balance, sRGB).",
            "bmp|png|tiff|jpeg"),
+    Option("dark",
+           "With --profile, raw pictures: subtract the raw dark frame DARK (same camera and size) "
+           "from each, in place of the black level.",
+           "DARK"),
+    Option("gain-map",
+           "With --profile, DNG pictures: keep the raw data as they are and add the gains as a "
+           "DNG GainMap per CFA plane (OpcodeList2), which raw converters apply."),
     Option("quality", "With --profile: JPEG quality, 1 to 100 (default 95).", "N", "95"),
     Option("crop",
            "With --profile: a picture of another aspect ratio than the profile's is a centred "
@@ -186,6 +204,9 @@ const Named<CorrectWhat> kCorrect[] = {{"both", CorrectWhat::Both},
                                        {"color", CorrectWhat::Colour, true}};
 const Named<GainSpace> kSpaces[] = {{"linear", GainSpace::Linear}, {"code", GainSpace::Code}};
 const Named<bool> kInterpolations[] = {{"cubic", true}, {"linear", false}};
+const Named<PlaneLevel> kLevels[] = {{"centre", PlaneLevel::Centre},
+                                     {"center", PlaneLevel::Centre, true},
+                                     {"mean", PlaneLevel::Mean}};
 const Named<FlatFit> kCrops[] = {{"centre", FlatFit::CropCentre},
                                  {"center", FlatFit::CropCentre, true}};
 const Named<PhotoFormat> kFormats[] = {
@@ -320,8 +341,11 @@ CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList
     options.references = references;
     options.force = parser.isSet("force");
     options.smoothSet = parser.isSet("smooth");
+    options.dark = parser.value("dark");
     Wrong wrong;
     if (options.profileFile.isEmpty()) wrong = "--profile needs a file.";
+    if (!wrong && parser.isSet("dark") && options.dark.isEmpty()) wrong = "--dark needs a file.";
+    if (!wrong) wrong = Choose(parser, "level", kLevels, options.level);
     if (!wrong && references.contains(QString())) wrong = "a REFERENCE name is empty.";
     if (!wrong) {
         wrong = FirstSet(parser, {"map", "preview"},
@@ -343,8 +367,8 @@ CommandLine ParseMapTune(const QCommandLineParser& parser, const QStringList& po
     QStringList shotNames;
     for (const Option& option : kShotOptions)
         shotNames << option.names().front();
-    Wrong wrong =
-        FirstSet(parser, shotNames, " needs --profile; the map does not record the lens.");
+    Wrong wrong = FirstSet(parser, shotNames + QStringList{"dark", "level"},
+                           " needs --profile; the map does not record the lens.");
     if (!wrong && positional.size() > 1) {
         wrong =
             "one REFERENCE picture is tuned at a time; also given: " + positional.mid(1).join(' ');
@@ -408,7 +432,8 @@ Wrong ReadMapFilter(const QCommandLineParser& parser, FilterOptions& options) {
     options.correction = mode.correction;
     options.mode = mode.mode;
     if (options.mapFile.isEmpty()) return "--map needs a file.";
-    return FirstSet(parser, {"correct", "space", "format", "quality", "crop", "memory"},
+    return FirstSet(parser,
+                    {"correct", "space", "format", "quality", "crop", "memory", "dark", "gain-map"},
                     " needs --profile; the map's modes write BMP as they always have.");
 }
 
@@ -443,10 +468,22 @@ Wrong ReadProfileFilter(const QCommandLineParser& parser, FilterOptions& options
     if (parser.isSet("crop")) {
         if (Wrong wrong = Choose(parser, "crop", kCrops, settings.fit)) return wrong;
     }
+    PhotoFormat format{};
     if (parser.isSet("format")) {
-        if (Wrong wrong = Choose(parser, "format", kFormats, options.format)) return wrong;
-    } else if (!options.outputFile.isEmpty()) {
-        FormatForSuffix(options.outputFile, &options.format);
+        if (Wrong wrong = Choose(parser, "format", kFormats, format)) return wrong;
+        options.format = format;
+    } else if (!options.outputFile.isEmpty() && FormatForSuffix(options.outputFile, &format)) {
+        options.format = format;
+    }
+    options.dark = parser.value("dark");
+    if (parser.isSet("dark") && options.dark.isEmpty()) return "--dark needs a file.";
+    options.gainMap = parser.isSet("gain-map");
+    if (options.gainMap && parser.isSet("dark")) {
+        return "--gain-map keeps the raw data as they are, and a dark frame cannot be expressed "
+               "as a gain; use one or the other.";
+    }
+    if (options.gainMap && parser.isSet("format")) {
+        return "--gain-map writes the DNG itself with its gains; it takes no --format.";
     }
     if (Wrong wrong = Whole(parser, "quality", 1, 100, options.quality)) return wrong;
     options.memory = MemoryBudget::MachineShare();

@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 
+#include "correction/cfa_planes.h"
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
 #include "correction/lens_profile.h"
@@ -39,6 +41,8 @@ struct TuneOptions {
     // Shot settings given on the command line; they replace what the references' EXIF says.
     ShotSettings shot;
     bool force = false;  // take references that disagree on their settings together
+    QString dark;        // raw references: a dark frame subtracted from each
+    PlaneLevel level = PlaneLevel::Centre;
 };
 
 // How `filter` corrects each picture by the map: the window's filtering in one of its modes, or
@@ -64,8 +68,10 @@ struct FilterOptions {
     bool explain = false;    // say per picture which profiles it took
     bool cubic = true;       // the monotone cubic between f-numbers where it can, else the blend
     CorrectionSettings settings;
-    PhotoFormat format = PhotoFormat::Bmp;
+    std::optional<PhotoFormat> format;  // none: each input's own (a raw file's: DNG)
     int quality = 95;
+    QString dark;             // raw pictures: a dark frame subtracted from each
+    bool gainMap = false;     // DNG inputs: the raw data kept, the gains added as a GainMap
     std::int64_t memory = 0;  // the budget, in bytes
 
     bool byProfile() const { return !profileFile.isEmpty() || !profilesFolder.isEmpty(); }

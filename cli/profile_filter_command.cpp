@@ -11,6 +11,7 @@
 #include "engine/library_batch.h"
 #include "engine/memory_budget.h"
 #include "engine/output_plan.h"
+#include "engine/picture_correction.h"
 #include "engine/shot_text.h"
 #include "engine/work_pool.h"
 #include "platform/native_path.h"
@@ -21,10 +22,23 @@ int PoolThreads(int jobs) {
     return std::max(jobs, QThread::idealThreadCount());
 }
 
+namespace {
+
+// Each input's output name: the chosen format's suffix, or the input's own format's.
+std::function<QString(const QString&)> SuffixFor(const FilterOptions& options) {
+    return [&options](const QString& input) { return OutputSuffixFor(input, options.format); };
+}
+
+// How the options have each picture written.
+PictureOutput OutputOf(const FilterOptions& options) {
+    return {options.format, options.quality, Durability::FlushLater, options.gainMap};
+}
+
+}  // namespace
+
 int RunProfileFilterCommand(const FilterOptions& options) {
-    const OutputPlan plan =
-        PlanOutputs(options.inputs, options.outputFile, options.outputFolder, options.profileFile,
-                    FormatSuffix(options.format), "lens profile");
+    const OutputPlan plan = PlanOutputs(options.inputs, options.outputFile, options.outputFolder,
+                                        options.profileFile, SuffixFor(options), "lens profile");
     if (!plan.refusal.isEmpty()) {
         ReportUsageError("nothing was done: " + plan.refusal, "filter");
         return kUsageError;
@@ -38,16 +52,15 @@ int RunProfileFilterCommand(const FilterOptions& options) {
         ReportProblem("nothing was done: " + Explained(error));
         return kSomeFailed;
     }
-    ProfileCorrector corrector(options.settings, *profile, pool, budget);
-    const OutputSettings out{options.format, options.quality, Durability::FlushLater};
+    PictureCorrector corrector(options.settings, *profile, pool, budget, options.dark);
     std::mutex mutex;
     QString unreadable;  // why the profile cannot be read, which stops the batch
     const int status = RunBatch(
         plan, options.jobs, options.quiet, pool,
         [&](const PlannedPicture& picture, ProgressReport& report) {
             try {
-                corrector.Correct(picture.input, picture.output, {{{0, 1.0}}, {}}, out,
-                                  [&](const QString& note) {
+                corrector.Correct(picture.input, picture.output, {{{0, 1.0}}, {}},
+                                  OutputOf(options), [&](const QString& note) {
                                       report.Warn(Native(picture.input) + ": Warning: " + note);
                                   });
             } catch (const Error& error) {
@@ -128,7 +141,7 @@ QString Refusal(const OutputPlan& plan, const FilterOptions& options, ProfileLib
 int RunLibraryFilterCommand(const FilterOptions& options) {
     const OutputPlan plan =
         PlanOutputs(options.inputs, options.outputFile, options.outputFolder, options.fallbackFile,
-                    FormatSuffix(options.format), "fallback lens profile");
+                    SuffixFor(options), "fallback lens profile");
     ProfileLibrary library;
     if (const QString refusal = Refusal(plan, options, library); !refusal.isEmpty()) {
         ReportUsageError("nothing was done: " + refusal, "filter");
@@ -152,8 +165,8 @@ int RunLibraryFilterCommand(const FilterOptions& options) {
     for (const std::size_t i : order)
         ordered.pictures.push_back(plan.pictures[i]);
 
-    LibraryCorrector corrector(chosen, profiles, options.settings, pool, budget);
-    const OutputSettings out{options.format, options.quality, Durability::FlushLater};
+    LibraryCorrector corrector(chosen, profiles, options.settings, pool, budget, options.dark);
+    const PictureOutput out = OutputOf(options);
     const auto correct = [&](const PlannedPicture& picture, ProgressReport& report) {
         const LibraryPicture& it = chosen[order[std::size_t(&picture - ordered.pictures.data())]];
         if (it.parts.empty()) {

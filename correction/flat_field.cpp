@@ -189,6 +189,17 @@ std::array<double, 3> CentreLevels(const FlatField& flat, int radius) {
     return WindowMean(flat, flat.width / 2, flat.height / 2, radius);
 }
 
+std::array<double, 3> MeanLevels(const FlatField& flat) {
+    std::array<double, 3> sums{};
+    const std::size_t channels = std::size_t(flat.channels);
+    for (std::size_t i = 0; i < flat.values.size(); ++i)
+        sums[i % channels] += flat.values[i];
+    std::array<double, 3> means{};
+    for (std::size_t c = 0; c < 3; ++c)
+        means[c] = sums[c < channels ? c : 0] / double(std::max<std::size_t>(flat.places(), 1));
+    return means;
+}
+
 std::array<std::array<double, 3>, 4> CornerLevels(const FlatField& flat, int radius) {
     const std::int32_t right = flat.width - 1;
     const std::int32_t bottom = flat.height - 1;

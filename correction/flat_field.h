@@ -62,6 +62,9 @@ void SmoothFlatField(FlatField& flat, int radius);
 // The flat's mean light per channel over a small window (`radius` places around the centre).
 std::array<double, 3> CentreLevels(const FlatField& flat, int radius);
 
+// The flat's mean light per channel over the whole frame.
+std::array<double, 3> MeanLevels(const FlatField& flat);
+
 // The flat's mean light per channel over the same window at each corner, as
 // {top-left, top-right, bottom-left, bottom-right}.
 std::array<std::array<double, 3>, 4> CornerLevels(const FlatField& flat, int radius);

@@ -3,10 +3,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "correction/flat_field.h"
+#include "correction/image_view.h"
 #include "correction/unset_vector.h"
 
 namespace velmora {
@@ -38,6 +40,21 @@ class LazyRows {
     virtual void Verify() const = 0;
 };
 
+// What a profile measured from raw pictures records of them. Its flat is then the signal above
+// black of every sample of the frame as a one-channel mosaic (or, for linear raw pictures, of
+// every channel), in units of the references' range from black to white, smoothed plane by
+// plane; it serves raw pictures of the same layout only.
+struct RawProfileInfo {
+    CfaPattern cfa;             // empty for linear raw pictures
+    SampleLevels levels;        // of the first reference
+    std::vector<double> level;  // the level C of each position's plane (each channel's)
+    bool meanLevel = false;     // C is the plane's mean over the frame, not its centre's
+    std::string camera;
+
+    // The positions of the pattern, or the channels of a linear picture.
+    int positions() const { return cfa.empty() ? int(level.size()) : cfa.width * cfa.height; }
+};
+
 // A lens profile: the smoothed flat field of one or more references, in linear light at their
 // full resolution, and the centre level of each channel that the gains bring every place up to.
 struct LensProfile {
@@ -54,6 +71,7 @@ struct LensProfile {
     int smoothRadius = 0;
     std::vector<std::string> references;  // file names, in the order given
     ShotSettings shot;                    // of the references
+    std::optional<RawProfileInfo> raw;    // for a profile of raw pictures
 };
 
 // Rows `first` to `last` (exclusive) of the profile's file values are there (see LazyRows).

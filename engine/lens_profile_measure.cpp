@@ -7,11 +7,13 @@
 #include "correction/error.h"
 #include "correction/flat_field.h"
 #include "correction/profile_choice.h"
+#include "engine/raw_profile_measure.h"
 #include "engine/shot_text.h"
 #include "engine/tone_table_cache.h"
 #include "platform/native_path.h"
 #include "platform/photo_file.h"
 #include "platform/photo_metadata.h"
+#include "platform/raw_file.h"
 
 namespace velmora {
 namespace {
@@ -49,13 +51,19 @@ ShotSettings WithGiven(ShotSettings shot, const ShotSettings& given) {
     return shot;
 }
 
-// The settings the references were shot with: the first one's, each given one in its place.
+// What a reference records of how it was shot: a raw file's header, else its EXIF.
+ShotSettings ShotOf(const QString& reference) {
+    return IsRawFile(reference) ? ReadRawHeader(reference).shot : ReadShotSettings(reference);
+}
+
+}  // namespace
+
 ShotSettings ShotOfReferences(const ProfileMeasurement& measurement, MeasuredProfile& measured) {
     const QString& first = measurement.references.front();
-    const ShotSettings shot = WithGiven(ReadShotSettings(first), measurement.given);
+    const ShotSettings shot = WithGiven(ShotOf(first), measurement.given);
     std::vector<ShotDifference> differences;
     for (const QString& reference : measurement.references.mid(1)) {
-        const ShotSettings other = WithGiven(ReadShotSettings(reference), measurement.given);
+        const ShotSettings other = WithGiven(ShotOf(reference), measurement.given);
         std::vector<ShotSetting> differ = DifferingSettings(shot, other);
         if (!differ.empty()) differences.push_back({reference, other, std::move(differ)});
     }
@@ -69,6 +77,8 @@ ShotSettings ShotOfReferences(const ProfileMeasurement& measurement, MeasuredPro
     measured.forced = std::move(differences);
     return shot;
 }
+
+namespace {
 
 // Decodes `photo` into the running sum with its own curves.
 ReferenceStats AddPhoto(FlatField& sum, const Photo& photo, ToneTableCache& cache) {
@@ -107,6 +117,14 @@ int DefaultProfileSmoothRadius(std::int32_t width, std::int32_t height) {
 }
 
 MeasuredProfile MeasureLensProfile(const ProfileMeasurement& measurement) {
+    if (std::any_of(measurement.references.begin(), measurement.references.end(), IsRawFile)) {
+        return MeasureRawProfile(measurement);
+    }
+    if (!measurement.dark.isEmpty()) {
+        throw Error(ErrorKind::Picture, "a dark frame is subtracted from raw references only; " +
+                                            Native(measurement.references.front()).toStdString() +
+                                            " is a rendered picture.");
+    }
     CheckSameSize(measurement.references);
     MeasuredProfile measured;
     LensProfile& profile = measured.profile;
@@ -142,6 +160,7 @@ MeasuredProfile MeasureLensProfile(const ProfileMeasurement& measurement) {
         measurement.smoothRadius.value_or(DefaultProfileSmoothRadius(sum.width, sum.height));
     SmoothFlatField(sum, profile.smoothRadius);
     profile.centre = CentreLevels(sum, std::max(2, std::min(sum.width, sum.height) / 100));
+    if (measurement.level == PlaneLevel::Mean) profile.centre = MeanLevels(sum);
     const std::array<double, 3> gains = LargestGains(sum, profile.centre);
     measured.largestGain = *std::max_element(gains.begin(), gains.begin() + sum.channels);
     return measured;

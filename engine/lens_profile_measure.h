@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/cfa_planes.h"
 #include "correction/lens_profile.h"
 #include "correction/profile_choice.h"
 
@@ -16,9 +17,11 @@ namespace velmora {
 // through the lens, all of one size.
 struct ProfileMeasurement {
     QStringList references;
-    std::optional<int> smoothRadius;  // none: DefaultProfileSmoothRadius
-    ShotSettings given;               // settings that replace what the references record
-    bool force = false;               // take references shot with other settings together
+    std::optional<int> smoothRadius;        // none: DefaultProfileSmoothRadius
+    ShotSettings given;                     // settings that replace what the references record
+    bool force = false;                     // take references shot with other settings together
+    QString dark;                           // raw references: a dark frame subtracted from each
+    PlaneLevel level = PlaneLevel::Centre;  // what each channel (or plane) is normalised to
 };
 
 // A reference whose settings differ from the first one's.
@@ -67,6 +70,12 @@ inline constexpr double kHighGain = 8.0;
 // Raises ErrorKind::Picture listing each reference's size when they differ in size or kind,
 // and (Problem::ShotsDiffer) naming each difference when the references were shot otherwise and
 // `force` is not set; what reading raises.
+// Raw references (see IsRawFile) give a raw profile instead (see MeasureRawProfile).
 MeasuredProfile MeasureLensProfile(const ProfileMeasurement& measurement);
+
+// The settings the references were shot with: the first one's, each given one in its place.
+// Raises (Problem::ShotsDiffer) naming each difference unless `force` is set, which lets them
+// through into `measured.forced`.
+ShotSettings ShotOfReferences(const ProfileMeasurement& measurement, MeasuredProfile& measured);
 
 }  // namespace velmora

@@ -2,12 +2,14 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <tuple>
 
 #include "engine/work_pool.h"
 #include "platform/lens_profile_file.h"
 #include "platform/photo_metadata.h"
+#include "platform/raw_file.h"
 
 namespace velmora {
 
@@ -30,15 +32,40 @@ BatchProfiles BatchProfiles::Of(const ProfileLibrary& library, const QString& fa
 std::vector<LibraryPicture> ChooseForPictures(const QStringList& inputs,
                                               const BatchProfiles& profiles, WorkPool& pool,
                                               bool cubic) {
-    std::vector<ShotSettings> shots;
+    // A picture chooses among the profiles of its own kind: rendered, or raw of its pattern's
+    // size (a Bayer picture is served by every Bayer profile, whatever its phase).
+    const auto kindOf = [](const CfaPattern* raw) { return raw == nullptr ? -1 : raw->width; };
+    std::map<int, std::vector<ShotSettings>> shots;
+    std::map<int, std::vector<int>> indexes;
     for (std::size_t i = 0; i < profiles.headers.size(); ++i) {
-        if (int(i) != profiles.fallback) shots.push_back(profiles.headers[i].shot);
+        if (int(i) == profiles.fallback) continue;
+        const LensProfile& header = profiles.headers[i];
+        const int kind = kindOf(header.raw ? &header.raw->cfa : nullptr);
+        shots[kind].push_back(header.shot);
+        indexes[kind].push_back(int(i));
     }
     std::vector<LibraryPicture> chosen(std::size_t(inputs.size()));
     pool.ForEach(chosen.size(), [&](std::size_t i) {
         LibraryPicture& picture = chosen[i];
-        picture.shot = ReadShotSettings(inputs[qsizetype(i)]);
-        picture.choice = ChooseProfiles(picture.shot, shots, cubic);
+        const QString& input = inputs[qsizetype(i)];
+        int kind = kindOf(nullptr);
+        if (IsRawFile(input)) {
+            try {
+                const RawHeader header = ReadRawHeader(input);
+                picture.shot = header.shot;
+                kind = kindOf(&header.cfa);
+            } catch (const std::exception&) {
+                // Reported when the picture is corrected.
+            }
+        } else {
+            picture.shot = ReadShotSettings(input);
+        }
+        const auto found = shots.find(kind);
+        picture.choice = ChooseProfiles(
+            picture.shot, found != shots.end() ? found->second : std::vector<ShotSettings>{},
+            cubic);
+        for (ProfileChoice::Part& part : picture.choice.parts)
+            part.profile = indexes.at(kind)[std::size_t(part.profile)];
         if (picture.choice.parts.empty() && profiles.fallback >= 0) {
             picture.choice.parts = {{profiles.fallback, 1.0}};
             picture.fallback = true;
@@ -71,16 +98,16 @@ std::vector<std::size_t> OrderOfPictures(const std::vector<LibraryPicture>& pict
 LibraryCorrector::LibraryCorrector(const std::vector<LibraryPicture>& pictures,
                                    const BatchProfiles& profiles,
                                    const CorrectionSettings& settings, WorkPool& pool,
-                                   MemoryBudget& budget)
+                                   MemoryBudget& budget, const QString& dark)
     : store_(profiles.paths, profiles.headers, pool, budget),
-      corrector_(settings, store_, pool, budget) {
+      corrector_(settings, store_, pool, budget, dark) {
     for (const LibraryPicture& picture : pictures) {
         if (!picture.parts.empty()) store_.Expect(picture.parts);
     }
 }
 
 void LibraryCorrector::Correct(const LibraryPicture& picture, const QString& input,
-                               const QString& output, const OutputSettings& out,
+                               const QString& output, const PictureOutput& out,
                                const std::function<void(const QString&)>& warn) {
     // Let go of what only this picture still needed, however it ends.
     struct Finish {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "correction/profile_choice.h"
+#include "engine/picture_correction.h"
 #include "engine/profile_correction.h"
 #include "engine/profile_library.h"
 #include "engine/profile_store.h"
@@ -55,11 +56,12 @@ std::vector<std::size_t> OrderOfPictures(const std::vector<LibraryPicture>& pict
 class LibraryCorrector {
   public:
     LibraryCorrector(const std::vector<LibraryPicture>& pictures, const BatchProfiles& profiles,
-                     const CorrectionSettings& settings, WorkPool& pool, MemoryBudget& budget);
+                     const CorrectionSettings& settings, WorkPool& pool, MemoryBudget& budget,
+                     const QString& dark = {});
 
     // Corrects `input` (whose choice has parts) into `output`; see ProfileCorrector::Correct.
     void Correct(const LibraryPicture& picture, const QString& input, const QString& output,
-                 const OutputSettings& out, const std::function<void(const QString&)>& warn);
+                 const PictureOutput& out, const std::function<void(const QString&)>& warn);
 
     // How many pictures took each profile, alone and in blends.
     struct Count {
@@ -70,7 +72,7 @@ class LibraryCorrector {
 
   private:
     ProfileStore store_;
-    ProfileCorrector corrector_;
+    PictureCorrector corrector_;
     mutable std::mutex mutex_;
     std::map<int, Count> counts_;
 };

@@ -7,6 +7,7 @@
 #include "engine/map_sidecar.h"
 #include "platform/file_identity.h"
 #include "platform/native_path.h"
+#include "platform/raw_file.h"
 
 namespace velmora {
 namespace {
@@ -22,8 +23,30 @@ QString OutputFor(const QString& input, const QString& outputFile, const QString
 
 }  // namespace
 
+std::optional<PhotoFormat> OutputFormatFor(const QString& input,
+                                           std::optional<PhotoFormat> format) {
+    if (format) return format;
+    if (IsRawFile(input)) return std::nullopt;
+    PhotoFormat own = PhotoFormat::Tiff;
+    FormatForSuffix(input, &own);
+    return own;
+}
+
+QString OutputSuffixFor(const QString& input, std::optional<PhotoFormat> format) {
+    const std::optional<PhotoFormat> chosen = OutputFormatFor(input, format);
+    return chosen ? FormatSuffix(*chosen) : QString("dng");
+}
+
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
                        const QString& outputFolder, const QString& mapFile, const QString& suffix,
+                       const QString& mapName) {
+    return PlanOutputs(
+        inputs, outputFile, outputFolder, mapFile, [&](const QString&) { return suffix; }, mapName);
+}
+
+OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
+                       const QString& outputFolder, const QString& mapFile,
+                       const std::function<QString(const QString& input)>& suffixFor,
                        const QString& mapName) {
     OutputPlan plan;
     if (!outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
@@ -40,7 +63,7 @@ OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
 
     QHash<QString, QString> inputByOutput;
     for (const QString& input : inputs) {
-        const QString output = OutputFor(input, outputFile, outputFolder, suffix);
+        const QString output = OutputFor(input, outputFile, outputFolder, suffixFor(input));
         const QString identity = FileIdentity(output);
         if (const auto same = inputByIdentity.constFind(identity);
             same != inputByIdentity.constEnd()) {

@@ -2,9 +2,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/photo_file.h"
 
 namespace velmora {
 
@@ -28,5 +31,17 @@ struct OutputPlan {
 OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
                        const QString& outputFolder, const QString& mapFile,
                        const QString& suffix = "bmp", const QString& mapName = "correction map");
+// The same with a suffix per input.
+OutputPlan PlanOutputs(const QStringList& inputs, const QString& outputFile,
+                       const QString& outputFolder, const QString& mapFile,
+                       const std::function<QString(const QString& input)>& suffixFor,
+                       const QString& mapName);
+
+// The format a lens profile's correction of `input` is written in: `format` where one is
+// chosen, else the input's own as its suffix names it (TIFF for one it does not name); none
+// for a raw file, which stays raw (a DNG).
+std::optional<PhotoFormat> OutputFormatFor(const QString& input, std::optional<PhotoFormat> format);
+// Its suffix: the format's, "dng" for none.
+QString OutputSuffixFor(const QString& input, std::optional<PhotoFormat> format);
 
 }  // namespace velmora

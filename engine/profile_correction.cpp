@@ -2,6 +2,7 @@
 
 #include "correction/error.h"
 #include "correction/gain_steps.h"
+#include "engine/raw_correction.h"
 #include "platform/flat_resample.h"
 #include "platform/native_path.h"
 #include "platform/photo_writer.h"
@@ -93,8 +94,11 @@ void ProfileCorrector::Correct(const QString& input, const QString& output,
                                const std::function<void(const QString&)>& warn) {
     const PhotoFile file = PhotoFile::Open(input);
     const PhotoHeader& header = file.header();
-    for (const auto& part : recipe.parts)
+    for (const auto& part : recipe.parts) {
+        CheckProfileServes(profiles_.Header(part.first), profiles_.Path(part.first), input,
+                           nullptr);
         CheckFits(header, input, profiles_.Header(part.first).flat, settings_.fit);
+    }
     const MemoryBudget::Hold memory =
         budget_.ForPicture(StripMemory(header, CarriesMetadataInMemory(file, out.format)),
                            "the picture " + Native(input).toStdString());

@@ -31,6 +31,8 @@ class ProfileSource {
     // The whole profile, kept as its file's values, waiting while it is read; raises what
     // reading raised.
     virtual std::shared_ptr<const LensProfile> Get(int profile) = 0;
+    // The profile's file, for what is said of it.
+    virtual QString Path(int profile) const = 0;
 };
 
 // What a picture is corrected by: profiles of the source and their weights (see BlendGains),

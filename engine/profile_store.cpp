@@ -88,7 +88,8 @@ std::vector<ProfileParts> ProfileStore::Done(const ProfileParts& parts) {
 }
 
 SingleProfile::SingleProfile(const QString& path, MemoryBudget& budget)
-    : profile_(OpenLensProfile(path)),
+    : path_(path),
+      profile_(OpenLensProfile(path)),
       memory_(budget.ForBatch(ProfileBytes(*profile_), ProfileNamed(path))) {}
 
 }  // namespace velmora

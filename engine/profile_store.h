@@ -29,6 +29,7 @@ class ProfileStore final : public ProfileSource {
 
     const LensProfile& Header(int profile) const override { return headers_[std::size_t(profile)]; }
     std::shared_ptr<const LensProfile> Get(int profile) override;
+    QString Path(int profile) const override { return paths_[std::size_t(profile)]; }
 
     // One more picture will need `parts`; call for every picture before the first Start.
     void Expect(const ProfileParts& parts);
@@ -68,8 +69,10 @@ class SingleProfile final : public ProfileSource {
 
     const LensProfile& Header(int) const override { return *profile_; }
     std::shared_ptr<const LensProfile> Get(int) override { return profile_; }
+    QString Path(int) const override { return path_; }
 
   private:
+    QString path_;
     std::shared_ptr<const LensProfile> profile_;  // its values' pages untouched until decoded
     MemoryBudget::Hold memory_;
 };

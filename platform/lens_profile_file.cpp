@@ -19,6 +19,7 @@
 #include <vips/vips8>
 
 #include "correction/atomic_file.h"
+#include "correction/cfa_planes.h"
 #include "correction/error.h"
 #include "correction/unset_vector.h"
 #include "platform/native_path.h"
@@ -61,8 +62,13 @@ QString CrcText(std::uint32_t crc) {
 
 QJsonObject Describe(const LensProfile& profile) {
     QJsonArray centre;
-    for (int c = 0; c < profile.flat.channels; ++c)
-        centre.append(profile.centre[std::size_t(c)]);
+    if (profile.raw) {
+        for (const double level : profile.raw->level)
+            centre.append(level);
+    } else {
+        for (int c = 0; c < profile.flat.channels; ++c)
+            centre.append(profile.centre[std::size_t(c)]);
+    }
     QJsonArray references;
     for (const std::string& name : profile.references)
         references.append(QString::fromStdString(name));
@@ -71,7 +77,7 @@ QJsonObject Describe(const LensProfile& profile) {
                             {"width", profile.flat.width},
                             {"height", profile.flat.height},
                             {"channels", profile.flat.channels},
-                            {"values", "linear"},
+                            {"values", profile.raw ? "raw" : "linear"},
                             {"centre", centre},
                             {"referenceBits", profile.referenceBits},
                             {"smooth", profile.smoothRadius},
@@ -92,7 +98,37 @@ QJsonObject Describe(const LensProfile& profile) {
     number("fNumber", shot.fNumber);
     number("focusDistance", shot.focusDistance);
     description["shot"] = settings;
+    if (const auto& raw = profile.raw) {
+        description["cfa"] =
+            raw->cfa.empty() ? QString("linear") : QString::fromStdString(CfaLetters(raw->cfa));
+        description["camera"] = QString::fromStdString(raw->camera);
+        QJsonArray black;
+        for (int p = 0; p < (raw->cfa.empty() ? 1 : Positions(raw->cfa)); ++p)
+            black.append(raw->levels.black[std::size_t(p)]);
+        description["black"] = black;
+        description["white"] = raw->levels.white;
+        description["level"] = raw->meanLevel ? "mean" : "centre";
+    }
     return description;
+}
+
+// What a raw profile's description records of its references; raises for one that is damaged.
+RawProfileInfo RawInfoFrom(const QJsonObject& description, const QString& path) {
+    RawProfileInfo raw;
+    const QString cfa = description.value("cfa").toString();
+    if (cfa != "linear") {
+        raw.cfa = CfaFromLetters(cfa.toStdString());
+        if (raw.cfa.empty()) Fail(path, "is damaged: its colour filter array is not one it knows.");
+    }
+    raw.camera = description.value("camera").toString().toStdString();
+    const QJsonArray black = description.value("black").toArray();
+    for (int p = 0; p < std::min<int>(black.size(), 36); ++p)
+        raw.levels.black[std::size_t(p)] = black.at(p).toDouble();
+    raw.levels.white = description.value("white").toDouble();
+    raw.meanLevel = description.value("level").toString() == "mean";
+    for (const QJsonValue& level : description.value("centre").toArray())
+        raw.level.push_back(level.toDouble());
+    return raw;
 }
 
 ShotSettings ShotFrom(const QJsonObject& settings) {
@@ -129,6 +165,14 @@ QJsonObject ReadDescription(const vips::VImage& image, const QString& path, Lens
         Fail(path, "is damaged: it claims more pixels than a picture may have.");
     }
     const int channels = description.value("channels").toInt();
+    if (description.value("values").toString() == "raw") {
+        profile.raw = RawInfoFrom(description, path);
+        const int positions = profile.raw->cfa.empty() ? channels : Positions(profile.raw->cfa);
+        if (int(profile.raw->level.size()) != positions ||
+            (profile.raw->cfa.empty() ? channels != 3 : channels != 1)) {
+            Fail(path, "is damaged: its levels do not match its colour filter array.");
+        }
+    }
     if (image.width() != description.value("width").toInt() ||
         image.height() != description.value("height").toInt() || image.bands() != channels ||
         (channels != 1 && channels != 3) || image.format() != VIPS_FORMAT_USHORT) {

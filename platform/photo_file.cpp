@@ -10,6 +10,7 @@
 #include "platform/photo_decoder.h"
 #include "platform/photo_metadata.h"
 #include "platform/picture_rows.h"
+#include "platform/raw_file.h"
 
 namespace velmora {
 namespace {
@@ -131,6 +132,8 @@ PhotoFile PhotoFile::Open(const QString& path) {
     if (!QFileInfo(path).isFile()) {
         Refuse(path, QFileInfo::exists(path) ? "it is not a file." : "it does not exist.");
     }
+    // A DNG's mosaic would open as a grey picture: raw files are read as raw, or not at all.
+    if (IsRawFile(path)) Refuse(path, "it is a camera's raw file, not a rendered picture.");
     auto decoder = std::make_shared<Decoder>();
     try {
         decoder->image = OpenImage(path, decoder->encoded);

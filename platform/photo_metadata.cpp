@@ -136,6 +136,22 @@ void CarryMetadata(const QString& input, const std::filesystem::path& written,
     }
 }
 
+void SetOrientation(const std::filesystem::path& written, int orientation) {
+    try {
+        Exiv2::Image::AutoPtr target = Exiv2::ImageFactory::open(written.string());
+        target->readMetadata();
+        Exiv2::ExifData& exif = target->exifData();
+        const auto found = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (found == exif.end()) return;
+        found->setValue(std::to_string(orientation));
+        target->writeMetadata();
+    } catch (const Exiv2::AnyError& error) {
+        throw Error(ErrorKind::Picture,
+                    "cannot write the metadata of " + written.string() + ": " + error.what(),
+                    ErrorFields(written.string()));
+    }
+}
+
 #pragma GCC diagnostic pop
 
 }  // namespace velmora

@@ -23,4 +23,8 @@ ShotSettings ReadShotSettings(const QString& path);
 void CarryMetadata(const QString& input, const std::filesystem::path& written,
                    const QString& output);
 
+// Sets the EXIF orientation of the picture file `written` to `orientation` (1 to 8) where it
+// has one. Raises as CarryMetadata does.
+void SetOrientation(const std::filesystem::path& written, int orientation);
+
 }  // namespace velmora

@@ -1,0 +1,240 @@
+#include "engine/raw_correction.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#include "correction/cfa_planes.h"
+#include "correction/error.h"
+#include "correction/profile_blend.h"
+#include "correction/raw_gain.h"
+#include "engine/raw_profile_measure.h"
+#include "engine/work_pool.h"
+#include "platform/dng_writer.h"
+#include "platform/flat_resample.h"
+#include "platform/native_path.h"
+#include "platform/raw_develop.h"
+
+namespace velmora {
+namespace {
+
+std::string Layout(const CfaPattern& cfa) {
+    return cfa.empty() ? "linear raw pictures" : CfaDescription(cfa);
+}
+
+// Where the picture's pattern lies in the profile's: the shift (dx, dy) of the profile's
+// pattern that is the picture's, the smallest first; none when it is no shift of it.
+std::optional<std::pair<int, int>> ShiftTo(const CfaPattern& profile, const CfaPattern& picture) {
+    if (profile.width != picture.width || profile.height != picture.height) return std::nullopt;
+    if (profile.empty()) return std::pair{0, 0};
+    for (int dy = 0; dy < profile.height; ++dy) {
+        for (int dx = 0; dx < profile.width; ++dx) {
+            if (CfaLetters(ShiftedCfa(profile, dx, dy)) == CfaLetters(picture))
+                return std::pair{dx, dy};
+        }
+    }
+    return std::nullopt;
+}
+
+// The picture's flat and levels from one profile: the profile's flat at the picture's size
+// and layout, its planes resampled one by one where the sizes differ.
+struct PictureFlat {
+    std::vector<float> values;  // the picture's samples' count
+    std::array<double, 36> level{};
+};
+
+PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::pair<int, int> shift,
+                    FlatFit fit) {
+    const RawProfileInfo& raw = *profile.raw;
+    const FlatField flat = FlatWithValues(profile);
+    PictureFlat result;
+    const bool mosaic = !raw.cfa.empty();
+    const int positions = mosaic ? Positions(raw.cfa) : picture.channels;
+    for (int q = 0; q < positions; ++q) {
+        const int p = mosaic ? PositionAt(raw.cfa, q % raw.cfa.width + shift.first,
+                                          q / raw.cfa.width + shift.second)
+                             : q;
+        result.level[std::size_t(q)] = raw.level[std::size_t(p)];
+    }
+    if (flat.width == picture.width && flat.height == picture.height && shift == std::pair{0, 0}) {
+        result.values = flat.values;
+        return result;
+    }
+    if (!mosaic) {
+        result.values = ResampleFlat(flat, picture.width, picture.height, fit).values;
+        return result;
+    }
+    FlatField out;
+    out.width = picture.width;
+    out.height = picture.height;
+    out.channels = 1;
+    out.values.assign(out.places(), 0.0f);
+    for (int q = 0; q < positions; ++q) {
+        const int p =
+            PositionAt(raw.cfa, q % raw.cfa.width + shift.first, q / raw.cfa.width + shift.second);
+        const FlatField plane = PlaneOf(flat, raw.cfa, p);
+        PutPlane(out, picture.cfa, q,
+                 ResampleFlat(plane, PlaneWidth(picture.cfa, q, picture.width),
+                              PlaneHeight(picture.cfa, q, picture.height), fit));
+    }
+    result.values = std::move(out.values);
+    return result;
+}
+
+}  // namespace
+
+void CheckProfileServes(const LensProfile& profile, const QString& profilePath,
+                        const QString& input, const RawHeader* raw) {
+    const std::string name = Native(profilePath).toStdString();
+    const std::string picture = Native(input).toStdString();
+    if (raw == nullptr && profile.raw) {
+        throw Error(ErrorKind::Picture,
+                    "the lens profile " + name + " was measured from raw pictures (" +
+                        Layout(profile.raw->cfa) + ") and serves raw pictures only; " + picture +
+                        " is a rendered picture. Nothing was written for it.",
+                    ErrorFields(input.toStdString()));
+    }
+    if (raw != nullptr && !profile.raw) {
+        throw Error(ErrorKind::Picture,
+                    "the lens profile " + name +
+                        " was measured from rendered pictures and serves rendered pictures only; " +
+                        picture + " is a raw file (" + Layout(raw->cfa) +
+                        "): measure a profile from raw references. Nothing was written for it.",
+                    ErrorFields(input.toStdString()));
+    }
+    if (raw != nullptr && (!ShiftTo(profile.raw->cfa, raw->cfa) ||
+                           (raw->cfa.empty() && raw->channels != profile.flat.channels))) {
+        throw Error(ErrorKind::Picture,
+                    "the lens profile " + name + " was measured from raw pictures of " +
+                        Layout(profile.raw->cfa) + "; " + picture + " is of " + Layout(raw->cfa) +
+                        ". Nothing was written for it.",
+                    ErrorFields(input.toStdString()));
+    }
+}
+
+RawCorrector::RawCorrector(const CorrectionSettings& settings, ProfileSource& profiles,
+                           WorkPool& pool, MemoryBudget& budget, QString dark)
+    : settings_(settings),
+      profiles_(profiles),
+      pool_(pool),
+      budget_(budget),
+      darkPath_(std::move(dark)) {}
+
+const RawPicture& RawCorrector::Dark() {
+    std::call_once(darkOnce_, [&] { dark_ = ReadRaw(darkPath_); });
+    return *dark_;
+}
+
+void RawCorrector::Correct(const QString& input, const QString& output, const GainRecipe& recipe,
+                           const RawOutput& out, const std::function<void(const QString&)>& warn) {
+    const RawHeader header = ReadRawHeader(input);
+    for (const auto& part : recipe.parts) {
+        const LensProfile& profile = profiles_.Header(part.first);
+        CheckProfileServes(profile, profiles_.Path(part.first), input, &header);
+        if (!SameAspect(profile.flat.width, profile.flat.height, header.width, header.height) &&
+            settings_.fit != FlatFit::CropCentre) {
+            throw Error(
+                ErrorKind::Picture,
+                Native(input).toStdString() + " is " + std::to_string(header.width) + " x " +
+                    std::to_string(header.height) +
+                    " pixels, of another aspect ratio than the lens profile's " +
+                    std::to_string(profile.flat.width) + " x " +
+                    std::to_string(profile.flat.height) + ".",
+                ErrorFields(Problem::AspectRatio, input.toStdString())
+                    .Sizes(header.width, header.height, profile.flat.width, profile.flat.height));
+        }
+    }
+    const RawPicture* dark = nullptr;
+    if (!darkPath_.isEmpty()) {
+        dark = &Dark();
+        CheckDarkFits(dark->header, darkPath_, header, input);
+    }
+    const std::int64_t samples = std::int64_t(header.width) * header.height * header.channels;
+    // The picture's samples, the corrected ones and the flat at its size (each part's and the
+    // blend of them).
+    const MemoryBudget::Hold memory =
+        budget_.ForPicture(samples * (2 + 2 + 4 * std::int64_t(recipe.parts.size() + 1)),
+                           "the picture " + Native(input).toStdString());
+    const RawPicture picture = ReadRaw(input);
+
+    RawGain gain;
+    gain.cfa = header.cfa;
+    gain.channels = header.channels;
+    gain.levels = header.levels;
+    PictureFlat flat;
+    if (recipe.parts.size() == 1 && !recipe.cubic) {
+        const std::shared_ptr<const LensProfile> profile = profiles_.Get(recipe.parts[0].first);
+        if (profile->lazy != nullptr) profile->lazy->Verify();
+        flat = FlatFor(*profile, header, *ShiftTo(profile->raw->cfa, header.cfa), settings_.fit);
+        gain.level = flat.level;
+    } else {
+        // Blended in log gain: each part's gains C / F, then the flat that the blend's gain
+        // stands for at level 1.
+        std::vector<std::vector<float>> gains;
+        std::vector<double> weights;
+        for (const auto& [index, weight] : recipe.parts) {
+            const std::shared_ptr<const LensProfile> profile = profiles_.Get(index);
+            if (profile->lazy != nullptr) profile->lazy->Verify();
+            PictureFlat part =
+                FlatFor(*profile, header, *ShiftTo(profile->raw->cfa, header.cfa), settings_.fit);
+            const int period = header.cfa.empty() ? header.channels : 0;
+            for (std::size_t i = 0; i < part.values.size(); ++i) {
+                const std::int64_t x = std::int64_t(i) % header.width;
+                const std::int64_t y = std::int64_t(i) / header.width;
+                const int q =
+                    period > 0 ? int(i % std::size_t(period)) : PositionAt(header.cfa, x, y);
+                part.values[i] =
+                    part.values[i] > 0 ? float(part.level[std::size_t(q)] / part.values[i]) : 1.0f;
+            }
+            gains.push_back(std::move(part.values));
+            weights.push_back(weight);
+        }
+        std::vector<const float*> parts;
+        for (const auto& g : gains)
+            parts.push_back(g.data());
+        flat.values.resize(std::size_t(samples));
+        if (recipe.cubic) {
+            CubicGains(parts, *recipe.cubic, flat.values.size(), flat.values.data());
+        } else {
+            BlendGains(parts, weights, flat.values.size(), flat.values.data());
+        }
+        for (float& value : flat.values)
+            value = 1.0f / value;
+        gain.level.fill(1.0);
+    }
+
+    std::vector<std::uint16_t> corrected(static_cast<std::size_t>(samples));
+    const std::size_t rowSamples = std::size_t(header.width) * std::size_t(header.channels);
+    constexpr std::int64_t kBand = 64;
+    std::atomic<std::int64_t> pushed{0};
+    pool_.ForEach(std::size_t((header.height + kBand - 1) / kBand), [&](std::size_t band) {
+        std::int64_t count = 0;
+        const std::int64_t end =
+            std::min<std::int64_t>(header.height, std::int64_t(band + 1) * kBand);
+        for (std::int64_t y = std::int64_t(band) * kBand; y < end; ++y) {
+            const std::size_t at = std::size_t(y) * rowSamples;
+            count += CorrectRawRow(
+                picture.samples.data() + at, dark != nullptr ? dark->samples.data() + at : nullptr,
+                flat.values.data() + at, corrected.data() + at, header.width, y, gain);
+        }
+        pushed += count;
+    });
+    if (pushed > 0) {
+        warn(QString("the correction lifted %1 samples past the white level (%2); a raw "
+                     "converter clips them there, as a lens without falloff would have.")
+                 .arg(pushed.load())
+                 .arg(header.levels.white));
+    }
+    const auto view = ImageView<const std::uint16_t>::Packed(
+        corrected.data(), header.width, header.height, header.channels, header.channels);
+    if (out.develop) {
+        DevelopRaw(input, view, output, *out.develop, out.quality, out.durability);
+    } else {
+        DngImage image;
+        image.header = &header;
+        image.samples = view;
+        WriteDng(image, output, input, out.durability);
+    }
+}
+
+}  // namespace velmora
