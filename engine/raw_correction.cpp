@@ -10,6 +10,7 @@
 #include "correction/raw_gain.h"
 #include "engine/raw_profile_measure.h"
 #include "engine/work_pool.h"
+#include "platform/dng_gain_map.h"
 #include "platform/dng_writer.h"
 #include "platform/flat_resample.h"
 #include "platform/native_path.h"
@@ -79,6 +80,50 @@ PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::p
     }
     result.values = std::move(out.values);
     return result;
+}
+
+// The gains C / F of each position's plane on a grid of at least 65 points along the frame's
+// longer side, each taken at the nearest sample of that position.
+std::vector<GainMap> GainMapsOf(const PictureFlat& flat, const RawHeader& header) {
+    const CfaPattern& cfa = header.cfa;
+    const std::int64_t width = header.width;
+    const std::int64_t height = header.height;
+    constexpr double kLongSide = 65;
+    const auto points = [&](std::int64_t side) {
+        return std::uint32_t(std::max<double>(
+            2, std::ceil(kLongSide * double(side) / double(std::max(width, height)))));
+    };
+    std::vector<GainMap> maps;
+    for (int q = 0; q < Positions(cfa); ++q) {
+        const int qx = q % cfa.width;
+        const int qy = q / cfa.width;
+        GainMap map;
+        map.top = std::uint32_t(qy);
+        map.left = std::uint32_t(qx);
+        map.bottom = std::uint32_t(height);
+        map.right = std::uint32_t(width);
+        map.pitch = std::uint32_t(cfa.width);
+        map.pointsDown = points(height);
+        map.pointsAcross = points(width);
+        const auto nearest = [&](double at, int phase, std::int64_t side) {
+            std::int64_t i = std::llround((at - phase) / cfa.width) * cfa.width + phase;
+            while (i >= side)
+                i -= cfa.width;
+            return std::max<std::int64_t>(i, phase);
+        };
+        for (std::uint32_t i = 0; i < map.pointsDown; ++i) {
+            const std::int64_t y =
+                nearest(double(i) * double(height - 1) / (map.pointsDown - 1), qy, height);
+            for (std::uint32_t j = 0; j < map.pointsAcross; ++j) {
+                const std::int64_t x =
+                    nearest(double(j) * double(width - 1) / (map.pointsAcross - 1), qx, width);
+                const float f = flat.values[std::size_t(y * width + x)];
+                map.gains.push_back(f > 0 ? float(flat.level[std::size_t(q)] / f) : 1.0f);
+            }
+        }
+        maps.push_back(std::move(map));
+    }
+    return maps;
 }
 
 }  // namespace
@@ -203,6 +248,17 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         gain.level.fill(1.0);
     }
 
+    if (out.gainMap) {
+        if (!header.dng || header.cfa.empty()) {
+            throw Error(ErrorKind::Picture,
+                        Native(input).toStdString() +
+                            " is not a DNG of a colour filter array; a GainMap is added to such "
+                            "DNGs only. Nothing was written for it.",
+                        ErrorFields(input.toStdString()));
+        }
+        AddOpcodes(input, output, OpcodeListOf(GainMapsOf(flat, header)), out.durability);
+        return;
+    }
     std::vector<std::uint16_t> corrected(static_cast<std::size_t>(samples));
     const std::size_t rowSamples = std::size_t(header.width) * std::size_t(header.channels);
     constexpr std::int64_t kBand = 64;

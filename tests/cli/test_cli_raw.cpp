@@ -5,12 +5,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "cli_test_support.h"
 #include "correction/cfa_planes.h"
 #include "platform/dng_writer.h"
 #include "platform/raw_file.h"
+#include "platform/tiff_file.h"
 
 using namespace velmora;
 using namespace velmora::clitest;
@@ -113,6 +115,8 @@ class RawTest : public QObject {
   private Q_SLOTS:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
+        // VELMORA_KEEP_TEST_FILES=1 keeps the DNGs, to open them in other programs.
+        dir_->setAutoRemove(qEnvironmentVariableIsEmpty("VELMORA_KEEP_TEST_FILES"));
         RegisterDngTags();
     }
 
@@ -230,6 +234,67 @@ class RawTest : public QObject {
                      qPrintable(QString("at %1: %2, not %3").arg(x).arg(out.samples[i]).arg(want)));
         }
         Q_UNUSED(centre);
+    }
+
+    // --gain-map leaves the samples as they are and adds one GainMap per plane whose gains,
+    // applied to the card at their points, make it flat.
+    void GainMapLeavesTheSamplesAndCarriesTheGains() {
+        Dng card;
+        card.black = {500, 503, 497, 501};
+        WriteTestDng(card, At("card.dng"));
+        QVERIFY(RunCli({"tune", "card.dng", "--profile", "lens.tif", "--smooth", "0"}, dir_->path())
+                    .exitCode == 0);
+        const CliRun run =
+            RunCli({"filter", "--profile", "lens.tif", "--gain-map", "card.dng"}, dir_->path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const RawPicture in = ReadRaw(At("card.dng"));
+        const RawPicture out = ReadRaw(At("card.dng.dng"));
+        QVERIFY(in.samples == out.samples);
+
+        std::string error;
+        const TiffFile tif = OpenTiffFile(At("card.dng.dng"), "r", error);
+        std::uint32_t count = 0;
+        const std::uint8_t* list = nullptr;
+        QVERIFY(TIFFGetField(tif.get(), kOpcodeList2Tag, &count, &list) == 1);
+        const auto u32 = [&](std::size_t at) {
+            return std::uint32_t(list[at]) << 24 | std::uint32_t(list[at + 1]) << 16 |
+                   std::uint32_t(list[at + 2]) << 8 | list[at + 3];
+        };
+        QCOMPARE(u32(0), 4u);
+        std::size_t at = 4;
+        for (int opcode = 0; opcode < 4; ++opcode) {
+            QCOMPARE(u32(at), 9u);  // GainMap
+            const std::size_t params = at + 16;
+            const std::uint32_t top = u32(params), left = u32(params + 4);
+            QCOMPARE(u32(params + 24), 2u);  // row pitch
+            const std::uint32_t down = u32(params + 32), across = u32(params + 36);
+            QVERIFY(std::max(down, across) >= 64);
+            const std::size_t gains = params + 76;
+            // The map's last point lies on the frame's last sample of its plane.
+            for (const auto& [i, j] :
+                 {std::pair{0u, 0u}, {down / 2, across / 2}, {down - 1, across - 1}}) {
+                const std::uint32_t bits = u32(gains + 4 * (i * across + j));
+                float gain;
+                std::memcpy(&gain, &bits, sizeof gain);
+                const int y = std::clamp(
+                    int(std::lround(i * 159.0 / (down - 1) - top) / 2 * 2 + top), 0, 159);
+                const int x = std::clamp(
+                    int(std::lround(j * 239.0 / (across - 1) - left) / 2 * 2 + left), 0, 239);
+                const int p = PositionAt(in.header.cfa, x, y);
+                const double signal =
+                    in.samples[std::size_t(y) * 240 + std::size_t(x)] - card.black[std::size_t(p)];
+                const double centre =
+                    9000 * Falloff(120, 80, 240, 160, in.header.cfa.colour[std::size_t(p)]);
+                QVERIFY2(std::abs(signal * gain / centre - 1) < 0.004,
+                         qPrintable(QString("opcode %1 point %2,%3: %4")
+                                        .arg(opcode)
+                                        .arg(i)
+                                        .arg(j)
+                                        .arg(signal * gain / centre)));
+            }
+            at += 16 + u32(at + 12);
+        }
+        QCOMPARE(std::size_t(count), at);
     }
 
     // What cannot be done is refused, naming the files, with nothing written.

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "correction/atomic_file.h"
+
+namespace velmora {
+
+// One DNG GainMap opcode: gains on a grid of points over the samples from (top, left) on,
+// every `pitch` rows and columns (one position of a colour filter array), multiplying them
+// before demosaicing. Points are spread evenly from the frame's first row and column to its
+// last.
+struct GainMap {
+    std::uint32_t top = 0;
+    std::uint32_t left = 0;
+    std::uint32_t bottom = 0;  // the frame's height
+    std::uint32_t right = 0;   // the frame's width
+    std::uint32_t pitch = 2;
+    std::uint32_t pointsDown = 0;
+    std::uint32_t pointsAcross = 0;
+    std::vector<float> gains;  // pointsDown x pointsAcross, row by row
+};
+
+// The OpcodeList2 tag's content of `maps` (big-endian, as the DNG specification lays it out),
+// each opcode optional so that a reader that does not know it still opens the file.
+std::vector<std::uint8_t> OpcodeListOf(const std::vector<GainMap>& maps);
+
+// `input`, a DNG whose first IFD is its raw image, copied to `output` byte for byte but for that
+// IFD, written again at the end with `opcodes` added to its OpcodeList2 (after any opcodes it
+// had), atomically. Raises ErrorKind::Picture naming the input when it is not such a DNG, and
+// ErrorKind::File naming `output` when it cannot be written.
+void AddOpcodes(const QString& input, const QString& output,
+                const std::vector<std::uint8_t>& opcodes, Durability durability);
+
+}  // namespace velmora
