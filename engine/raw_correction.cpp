@@ -8,6 +8,7 @@
 #include "correction/error.h"
 #include "correction/profile_blend.h"
 #include "correction/raw_gain.h"
+#include "correction/unset_vector.h"
 #include "engine/raw_profile_measure.h"
 #include "engine/work_pool.h"
 #include "platform/dng_gain_map.h"
@@ -37,17 +38,10 @@ std::optional<std::pair<int, int>> ShiftTo(const CfaPattern& profile, const CfaP
     return std::nullopt;
 }
 
-// The picture's flat and levels from one profile: the profile's flat at the picture's size
-// and layout, its planes resampled one by one where the sizes differ.
-struct PictureFlat {
-    std::vector<float> values;  // the picture's samples' count
-    std::array<double, 36> level{};
-};
-
 PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::pair<int, int> shift,
                     FlatFit fit) {
     const RawProfileInfo& raw = *profile.raw;
-    const FlatField flat = FlatWithValues(profile);
+    FlatField flat = FlatWithValues(profile);
     PictureFlat result;
     const bool mosaic = !raw.cfa.empty();
     const int positions = mosaic ? Positions(raw.cfa) : picture.channels;
@@ -58,7 +52,7 @@ PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::p
         result.level[std::size_t(q)] = raw.level[std::size_t(p)];
     }
     if (flat.width == picture.width && flat.height == picture.height && shift == std::pair{0, 0}) {
-        result.values = flat.values;
+        result.values = std::move(flat.values);
         return result;
     }
     if (!mosaic) {
@@ -206,12 +200,27 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
     gain.cfa = header.cfa;
     gain.channels = header.channels;
     gain.levels = header.levels;
-    PictureFlat flat;
+    PictureFlat blended;
+    std::shared_ptr<const Shared> single;
     if (recipe.parts.size() == 1 && !recipe.cubic) {
-        const std::shared_ptr<const LensProfile> profile = profiles_.Get(recipe.parts[0].first);
-        if (profile->lazy != nullptr) profile->lazy->Verify();
-        flat = FlatFor(*profile, header, *ShiftTo(profile->raw->cfa, header.cfa), settings_.fit);
-        gain.level = flat.level;
+        // A batch's pictures of one size share their flat: made once, as the first needs it.
+        const std::pair<int, int> shift =
+            *ShiftTo(profiles_.Header(recipe.parts[0].first).raw->cfa, header.cfa);
+        const FlatKey key{recipe.parts[0].first, header.width, header.height, shift};
+        std::shared_ptr<Shared> shared;
+        {
+            const std::lock_guard lock(mutex_);
+            std::shared_ptr<Shared>& entry = flats_[key];
+            if (entry == nullptr) entry = std::make_shared<Shared>();
+            shared = entry;
+        }
+        std::call_once(shared->once, [&] {
+            const std::shared_ptr<const LensProfile> profile = profiles_.Get(key.profile);
+            if (profile->lazy != nullptr) profile->lazy->Verify();
+            shared->flat = FlatFor(*profile, header, shift, settings_.fit);
+        });
+        single = shared;
+        gain.level = shared->flat.level;
     } else {
         // Blended in log gain: each part's gains C / F, then the flat that the blend's gain
         // stands for at level 1.
@@ -237,16 +246,18 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         std::vector<const float*> parts;
         for (const auto& g : gains)
             parts.push_back(g.data());
-        flat.values.resize(std::size_t(samples));
+        blended.values.resize(std::size_t(samples));
         if (recipe.cubic) {
-            CubicGains(parts, *recipe.cubic, flat.values.size(), flat.values.data());
+            CubicGains(parts, *recipe.cubic, blended.values.size(), blended.values.data());
         } else {
-            BlendGains(parts, weights, flat.values.size(), flat.values.data());
+            BlendGains(parts, weights, blended.values.size(), blended.values.data());
         }
-        for (float& value : flat.values)
+        for (float& value : blended.values)
             value = 1.0f / value;
-        gain.level.fill(1.0);
+        blended.level.fill(1.0);
+        gain.level = blended.level;
     }
+    const PictureFlat& flat = single != nullptr ? single->flat : blended;
 
     if (out.gainMap) {
         if (!header.dng || header.cfa.empty()) {
@@ -259,7 +270,7 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         AddOpcodes(input, output, OpcodeListOf(GainMapsOf(flat, header)), out.durability);
         return;
     }
-    std::vector<std::uint16_t> corrected(static_cast<std::size_t>(samples));
+    UnsetVector<std::uint16_t> corrected(static_cast<std::size_t>(samples));
     const std::size_t rowSamples = std::size_t(header.width) * std::size_t(header.channels);
     constexpr std::int64_t kBand = 64;
     std::atomic<std::int64_t> pushed{0};

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <array>
+#include <compare>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,6 +17,13 @@
 namespace velmora {
 
 class WorkPool;
+
+// A picture's flat and levels from one profile: the profile's flat at the picture's size and
+// layout, its planes resampled one by one where the sizes differ.
+struct PictureFlat {
+    std::vector<float> values;  // the picture's samples' count
+    std::array<double, 36> level{};
+};
 
 // How a corrected raw picture is written: as a DNG (no format), or developed (see DevelopRaw).
 struct RawOutput {
@@ -44,6 +54,18 @@ class RawCorrector {
   private:
     const RawPicture& Dark();
 
+    struct FlatKey {
+        int profile;
+        std::int32_t width;
+        std::int32_t height;
+        std::pair<int, int> shift;
+        auto operator<=>(const FlatKey&) const = default;
+    };
+    struct Shared {
+        std::once_flag once;
+        PictureFlat flat;
+    };
+
     const CorrectionSettings settings_;
     ProfileSource& profiles_;
     WorkPool& pool_;
@@ -51,6 +73,8 @@ class RawCorrector {
     const QString darkPath_;
     std::once_flag darkOnce_;
     std::optional<RawPicture> dark_;
+    std::mutex mutex_;
+    std::map<FlatKey, std::shared_ptr<Shared>> flats_;
 };
 
 // Raises ErrorKind::Picture naming both unless the profile `profile` (of the file

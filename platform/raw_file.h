@@ -7,6 +7,7 @@
 
 #include "correction/image_view.h"
 #include "correction/lens_profile.h"
+#include "correction/unset_vector.h"
 
 namespace velmora {
 
@@ -45,7 +46,7 @@ struct RawHeader {
 // A raw file's samples of the visible area, rows packed, with what its header tells.
 struct RawPicture {
     RawHeader header;
-    std::vector<std::uint16_t> samples;
+    UnsetVector<std::uint16_t> samples;
 
     ImageView<const std::uint16_t> view() const;
 };

@@ -12,7 +12,8 @@
 # of 24 megapixels; PHOTO_COUNT=0 leaves that part out. Last, library_throughput.sh times choosing
 # and blending among a library of lens profiles on LIBRARY_COUNT (default 30) such photographs;
 # LIBRARY_COUNT=0 leaves it out. Then large_pictures.sh times an 81-megapixel JPEG and a
-# 20000 x 20000 16-bit TIFF; LARGE=0 leaves it out.
+# 20000 x 20000 16-bit TIFF; LARGE=0 leaves it out. raw_throughput.sh times RAW_COUNT (default 8)
+# Bayer DNGs of 24 megapixels to DNG; RAW_COUNT=0 leaves it out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -95,6 +96,10 @@ fi
 if [[ "${LIBRARY_COUNT:-30}" -gt 0 ]]; then
     echo
     "$root/bench/cli/library_throughput.sh" "$build" "$jobs" "${LIBRARY_COUNT:-30}"
+fi
+if [[ "${RAW_COUNT:-8}" -gt 0 ]]; then
+    echo
+    "$root/bench/cli/raw_throughput.sh" "$build" 2 "${RAW_COUNT:-8}"
 fi
 if [[ "${LARGE:-1}" -gt 0 ]]; then
     echo

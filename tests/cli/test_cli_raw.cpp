@@ -194,7 +194,8 @@ class RawTest : public QObject {
             }
         }
         if (const auto dcraw = DcrawValues(At("light.dng.dng"))) {
-            QCOMPARE(*dcraw, out.samples);
+            QVERIFY(
+                std::equal(dcraw->begin(), dcraw->end(), out.samples.begin(), out.samples.end()));
         } else {
             qInfo("dcraw is not installed: the DNG was read back by LibRaw alone.");
         }
