@@ -6,42 +6,74 @@
 #include "correction/cfa_planes.h"
 
 namespace velmora {
+namespace {
 
-std::int64_t CorrectRawRow(const std::uint16_t* light, const std::uint16_t* dark, const float* flat,
-                           std::uint16_t* out, std::int64_t width, std::int64_t y,
-                           const RawGain& gain) {
-    // The black level and plane level of each sample of the row, repeating every `period`
-    // samples: the pattern's width for a mosaic, the channels for a linear picture.
-    const bool mosaic = !gain.cfa.empty();
-    const int period = mosaic ? gain.cfa.width : gain.channels;
-    std::array<double, 6> black{}, level{};
-    for (int i = 0; i < period; ++i) {
-        const int position = mosaic ? PositionAt(gain.cfa, i, y) : i;
-        black[std::size_t(i)] = gain.levels.black[std::size_t(mosaic ? position : 0)];
-        level[std::size_t(i)] = gain.level[std::size_t(position)];
+// Adding and taking away 1.5 x 2^52 rounds a double of magnitude below 2^51 to the nearest
+// integer, ties to even, in the default rounding mode: std::nearbyint without a call into the
+// maths library on processors without SSE 4.1, and in vector registers.
+constexpr double kRounder = 6755399441055744.0;
+
+inline double RoundHalfEven(double value) {
+    return (value + kRounder) - kRounder;
+}
+
+}  // namespace
+
+RawRowCorrector::RawRowCorrector(const RawGain& gain, std::int64_t width)
+    : samples_(width * (gain.cfa.empty() ? gain.channels : 1)),
+      rows_(gain.cfa.empty() ? 1 : gain.cfa.height),
+      white_(gain.levels.white),
+      black_(std::size_t(rows_) * std::size_t(samples_)),
+      level_(black_.size()) {
+    for (int r = 0; r < rows_; ++r) {
+        for (std::int64_t i = 0; i < samples_; ++i) {
+            const int position =
+                gain.cfa.empty() ? int(i % gain.channels) : PositionAt(gain.cfa, i, r);
+            const std::size_t at = std::size_t(r) * std::size_t(samples_) + std::size_t(i);
+            black_[at] = gain.levels.black[std::size_t(gain.cfa.empty() ? 0 : position)];
+            level_[at] = gain.level[std::size_t(position)];
+        }
     }
-    const double white = gain.levels.white;
-    const std::int64_t samples = width * (mosaic ? 1 : gain.channels);
+}
+
+namespace {
+
+// One row, the dark frame's samples subtracted where `withDark`, else the black levels. Without
+// branches or conditional loads, so that the compiler keeps it in vector registers.
+template <bool withDark>
+std::int64_t CorrectSamples(const std::uint16_t* light, const std::uint16_t* dark,
+                            const float* flat, std::uint16_t* out, const double* black,
+                            const double* level, std::int64_t samples, double white) {
+    const double whiteOut = std::min(white, 65535.0);
     std::int64_t pushed = 0;
     for (std::int64_t i = 0; i < samples; ++i) {
-        const std::size_t phase = std::size_t(i % period);
         const double value = light[i];
         const double f = flat[i];
-        if (value >= white) {
-            out[i] = std::uint16_t(std::min(white, 65535.0));
-            continue;
-        }
-        if (!(f > 0)) {
-            out[i] = light[i];
-            continue;
-        }
-        const double signal = value - (dark != nullptr ? double(dark[i]) : black[phase]);
-        const double corrected =
-            std::nearbyint(std::nearbyint(signal * level[phase] / f) + black[phase]);
-        pushed += corrected > white;
-        out[i] = std::uint16_t(std::clamp(corrected, 0.0, 65535.0));
+        const double below = withDark ? double(dark[i]) : black[i];
+        const bool lit = f > 0;
+        // Where F <= 0 the quotient is of no use; 1 keeps the arithmetic finite.
+        const double quotient = (value - below) * level[i] / (lit ? f : 1.0);
+        const double bounded = std::min(std::max(quotient, -1e12), 1e12);
+        const double corrected = RoundHalfEven(RoundHalfEven(bounded) + black[i]);
+        const bool saturated = value >= white;
+        pushed += int(lit) & int(!saturated) & int(corrected > white);
+        const double cut = std::min(std::max(corrected, 0.0), 65535.0);
+        const double kept = lit ? cut : value;
+        out[i] = std::uint16_t(int(saturated ? whiteOut : kept));
     }
     return pushed;
+}
+
+}  // namespace
+
+std::int64_t RawRowCorrector::Correct(const std::uint16_t* light, const std::uint16_t* dark,
+                                      const float* flat, std::uint16_t* out, std::int64_t y) const {
+    const std::size_t row = std::size_t(y % rows_) * std::size_t(samples_);
+    const double* black = black_.data() + row;
+    const double* level = level_.data() + row;
+    return dark != nullptr
+               ? CorrectSamples<true>(light, dark, flat, out, black, level, samples_, white_)
+               : CorrectSamples<false>(light, nullptr, flat, out, black, level, samples_, white_);
 }
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "correction/image_view.h"
 
@@ -16,15 +17,29 @@ struct RawGain {
     std::array<double, 36> level{};
 };
 
-// One row (row `y` of the picture, `width` pixels) corrected by the flat `flat` of the same
-// size and layout (its samples in the flat's own units, those of `level`):
+// Corrects rows of a raw picture `width` pixels wide by the flat of the same size and layout
+// (its samples in the flat's own units, those of `level`):
 //   out = round_half_even(S x C / F) + B, cut to [0, 65535],
 // with B the black level of the sample's position and the signal S = L - D where a dark frame's
-// row `dark` is given, else L - B. A sample at or above the white level stays at the white
-// level, so that highlights keep their colour; one where the flat has no light (F <= 0) stays
-// as it is. Returns how many samples the correction pushed past the white level.
-std::int64_t CorrectRawRow(const std::uint16_t* light, const std::uint16_t* dark, const float* flat,
-                           std::uint16_t* out, std::int64_t width, std::int64_t y,
-                           const RawGain& gain);
+// row is given, else L - B. A sample at or above the white level stays at the white level, so
+// that highlights keep their colour; one where the flat has no light (F <= 0) stays as it is.
+// Each thread takes one of its own: it keeps the levels of each row of the pattern laid out
+// along a row, so that the samples are corrected one after another without lookups.
+class RawRowCorrector {
+  public:
+    RawRowCorrector(const RawGain& gain, std::int64_t width);
+
+    // Row `y`; `out` may be `light`. Returns how many samples the correction lifted past the
+    // white level.
+    std::int64_t Correct(const std::uint16_t* light, const std::uint16_t* dark, const float* flat,
+                         std::uint16_t* out, std::int64_t y) const;
+
+  private:
+    std::int64_t samples_;  // of a row
+    int rows_;              // of the pattern
+    double white_;
+    std::vector<double> black_;  // rows_ x samples_
+    std::vector<double> level_;
+};
 
 }  // namespace velmora

@@ -189,12 +189,13 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         CheckDarkFits(dark->header, darkPath_, header, input);
     }
     const std::int64_t samples = std::int64_t(header.width) * header.height * header.channels;
-    // The picture's samples, the corrected ones and the flat at its size (each part's and the
-    // blend of them).
-    const MemoryBudget::Hold memory =
-        budget_.ForPicture(samples * (2 + 2 + 4 * std::int64_t(recipe.parts.size() + 1)),
-                           "the picture " + Native(input).toStdString());
-    const RawPicture picture = ReadRaw(input);
+    // The picture's samples (corrected in place) and LibRaw's while it reads them; for a blend,
+    // each part's gains and the blend of them.
+    const bool blend = recipe.parts.size() != 1 || recipe.cubic;
+    const MemoryBudget::Hold memory = budget_.ForPicture(
+        samples * (2 + 2 + (blend ? 4 * std::int64_t(recipe.parts.size() + 1) : 0)),
+        "the picture " + Native(input).toStdString());
+    RawPicture picture = ReadRaw(input);
 
     RawGain gain;
     gain.cfa = header.cfa;
@@ -202,7 +203,7 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
     gain.levels = header.levels;
     PictureFlat blended;
     std::shared_ptr<const Shared> single;
-    if (recipe.parts.size() == 1 && !recipe.cubic) {
+    if (!blend) {
         // A batch's pictures of one size share their flat: made once, as the first needs it.
         const std::pair<int, int> shift =
             *ShiftTo(profiles_.Header(recipe.parts[0].first).raw->cfa, header.cfa);
@@ -215,6 +216,10 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
             shared = entry;
         }
         std::call_once(shared->once, [&] {
+            shared->memory = budget_.ForBatch(
+                samples * std::int64_t(sizeof(float)),
+                "the flat of " + Native(profiles_.Path(key.profile)).toStdString() + " at " +
+                    std::to_string(header.width) + " x " + std::to_string(header.height));
             const std::shared_ptr<const LensProfile> profile = profiles_.Get(key.profile);
             if (profile->lazy != nullptr) profile->lazy->Verify();
             shared->flat = FlatFor(*profile, header, shift, settings_.fit);
@@ -270,19 +275,19 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         AddOpcodes(input, output, OpcodeListOf(GainMapsOf(flat, header)), out.durability);
         return;
     }
-    UnsetVector<std::uint16_t> corrected(static_cast<std::size_t>(samples));
     const std::size_t rowSamples = std::size_t(header.width) * std::size_t(header.channels);
     constexpr std::int64_t kBand = 64;
     std::atomic<std::int64_t> pushed{0};
     pool_.ForEach(std::size_t((header.height + kBand - 1) / kBand), [&](std::size_t band) {
+        const RawRowCorrector rows(gain, header.width);
         std::int64_t count = 0;
         const std::int64_t end =
             std::min<std::int64_t>(header.height, std::int64_t(band + 1) * kBand);
         for (std::int64_t y = std::int64_t(band) * kBand; y < end; ++y) {
             const std::size_t at = std::size_t(y) * rowSamples;
-            count += CorrectRawRow(
-                picture.samples.data() + at, dark != nullptr ? dark->samples.data() + at : nullptr,
-                flat.values.data() + at, corrected.data() + at, header.width, y, gain);
+            std::uint16_t* row = picture.samples.data() + at;
+            count += rows.Correct(row, dark != nullptr ? dark->samples.data() + at : nullptr,
+                                  flat.values.data() + at, row, y);
         }
         pushed += count;
     });
@@ -293,7 +298,7 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
                  .arg(header.levels.white));
     }
     const auto view = ImageView<const std::uint16_t>::Packed(
-        corrected.data(), header.width, header.height, header.channels, header.channels);
+        picture.samples.data(), header.width, header.height, header.channels, header.channels);
     if (out.develop) {
         DevelopRaw(input, view, output, *out.develop, out.quality, out.durability);
     } else {

@@ -63,6 +63,7 @@ class RawCorrector {
     };
     struct Shared {
         std::once_flag once;
+        MemoryBudget::Hold memory;
         PictureFlat flat;
     };
 
