@@ -1,6 +1,7 @@
 #include "correction/cfa_planes.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace velmora {
 namespace {
@@ -102,6 +103,54 @@ void SmoothPlanes(FlatField& mosaic, const CfaPattern& cfa, int radius) {
         SmoothFlatField(plane, radius);
         PutPlane(mosaic, cfa, p, plane);
     }
+}
+
+FlatField MosaicAtSize(const FlatField& mosaic, const CfaPattern& cfa, const CfaPattern& to, int dx,
+                       int dy, std::int32_t width, std::int32_t height, bool cropCentre) {
+    double scaleX = double(width) / mosaic.width;
+    double scaleY = double(height) / mosaic.height;
+    if (cropCentre) scaleX = scaleY = std::max(scaleX, scaleY);
+    // Where the picture's first column and row lie in the scaled frame.
+    const double offsetX = (mosaic.width * scaleX - width) / 2;
+    const double offsetY = (mosaic.height * scaleY - height) / 2;
+    const int n = cfa.width;
+    std::vector<FlatField> planes;
+    for (int p = 0; p < Positions(cfa); ++p)
+        planes.push_back(PlaneOf(mosaic, cfa, p));
+    FlatField out;
+    out.width = width;
+    out.height = height;
+    out.channels = 1;
+    out.values.resize(out.places());
+    // Linear interpolation in a plane at (u, v); a little past its first or last samples (a
+    // sample of another position may lie up to a pattern's width outside them) it goes on along
+    // the edge's slope instead of levelling off, and further out it keeps the edge's value.
+    const auto at = [n](const FlatField& plane, double u, double v) {
+        const auto segment = [n](double t, std::int32_t size, std::int32_t& first) {
+            t = std::clamp(t, -1.0 * n, size - 1.0 + n);
+            first = size < 2 ? 0 : std::clamp(std::int32_t(std::floor(t)), 0, size - 2);
+            return size < 2 ? 0.0 : t - first;
+        };
+        std::int32_t u0 = 0, v0 = 0;
+        const double fu = segment(u, plane.width, u0);
+        const double fv = segment(v, plane.height, v0);
+        const std::int32_t u1 = std::min(u0 + 1, plane.width - 1);
+        const std::int32_t v1 = std::min(v0 + 1, plane.height - 1);
+        const double top = plane.at(u0, v0, 0) * (1 - fu) + plane.at(u1, v0, 0) * fu;
+        const double bottom = plane.at(u0, v1, 0) * (1 - fu) + plane.at(u1, v1, 0) * fu;
+        return float(std::max(top * (1 - fv) + bottom * fv, 0.0));
+    };
+    for (std::int32_t y = 0; y < height; ++y) {
+        // The sample's centre in the flat's frame, then in its plane.
+        const double frameY = (y + 0.5 + offsetY) / scaleY - 0.5;
+        for (std::int32_t x = 0; x < width; ++x) {
+            const int p = PositionAt(cfa, x % to.width + dx, y % to.height + dy);
+            const double frameX = (x + 0.5 + offsetX) / scaleX - 0.5;
+            out.values[std::size_t(y) * std::size_t(width) + std::size_t(x)] =
+                at(planes[std::size_t(p)], (frameX - p % n) / n, (frameY - p / n) / n);
+        }
+    }
+    return out;
 }
 
 std::vector<double> PlaneLevels(const FlatField& mosaic, const CfaPattern& cfa, PlaneLevel level,

@@ -37,6 +37,17 @@ FlatField PlaneOf(const FlatField& mosaic, const CfaPattern& cfa, int position);
 // The reverse: the plane's places put back where they came from.
 void PutPlane(FlatField& mosaic, const CfaPattern& cfa, int position, const FlatField& plane);
 
+// The flat of a one-channel mosaic with pattern `cfa` at the size and pattern of a picture of
+// width x height whose pattern `to` is `cfa` seen from (dx, dy) (see ShiftedCfa): the whole
+// frame scaled, or with `cropCentre` scaled to cover the picture and its middle kept. Each
+// sample takes the plane of its own colour and position, interpolated linearly at the place
+// where the sample's centre falls in that plane (a plane's samples lie a few pixels apart in the
+// frame, so each plane's own offset counts), so that no colour is mixed into another and no
+// plane is shifted against the others. The flat is smooth already (see SmoothPlanes): a low-pass
+// before a reduction would only bias its edges, where a box sees one side.
+FlatField MosaicAtSize(const FlatField& mosaic, const CfaPattern& cfa, const CfaPattern& to, int dx,
+                       int dy, std::int32_t width, std::int32_t height, bool cropCentre);
+
 // The number of places of `position`'s plane across and down a width x height mosaic.
 std::int32_t PlaneWidth(const CfaPattern& cfa, int position, std::int32_t width);
 std::int32_t PlaneHeight(const CfaPattern& cfa, int position, std::int32_t height);

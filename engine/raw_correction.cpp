@@ -59,19 +59,8 @@ PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::p
         result.values = ResampleFlat(flat, picture.width, picture.height, fit).values;
         return result;
     }
-    FlatField out;
-    out.width = picture.width;
-    out.height = picture.height;
-    out.channels = 1;
-    out.values.assign(out.places(), 0.0f);
-    for (int q = 0; q < positions; ++q) {
-        const int p =
-            PositionAt(raw.cfa, q % raw.cfa.width + shift.first, q / raw.cfa.width + shift.second);
-        const FlatField plane = PlaneOf(flat, raw.cfa, p);
-        PutPlane(out, picture.cfa, q,
-                 ResampleFlat(plane, PlaneWidth(picture.cfa, q, picture.width),
-                              PlaneHeight(picture.cfa, q, picture.height), fit));
-    }
+    FlatField out = MosaicAtSize(flat, raw.cfa, picture.cfa, shift.first, shift.second,
+                                 picture.width, picture.height, fit == FlatFit::CropCentre);
     result.values = std::move(out.values);
     return result;
 }
