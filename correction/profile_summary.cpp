@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "correction/cfa_planes.h"
 #include "correction/error.h"
 
 namespace velmora {
@@ -54,9 +55,37 @@ void FillEmptyRings(std::vector<std::array<double, 3>>& falloff,
 
 }  // namespace
 
+namespace {
+
+// A raw mosaic's corners per colour: the mean of its positions' planes of that colour.
+ProfileSummary SummariseMosaic(const LensProfile& profile) {
+    const RawProfileInfo& raw = *profile.raw;
+    const FlatField& flat = profile.flat;
+    const int side =
+        std::min(PlaneWidth(raw.cfa, 0, flat.width), PlaneHeight(raw.cfa, 0, flat.height));
+    const auto corners = PlaneCorners(flat, raw.cfa, std::max(2, side / 100));
+    std::array<double, 3> light{}, level{};
+    for (int p = 0; p < Positions(raw.cfa); ++p) {
+        const std::size_t c = raw.cfa.colour[std::size_t(p)];
+        for (const double corner : corners[std::size_t(p)])
+            light[c] += corner / 4;
+        level[c] += raw.level[std::size_t(p)];
+    }
+    ProfileSummary summary;
+    summary.channels = 3;
+    for (std::size_t c = 0; c < 3; ++c)
+        summary.cornerEv[c] = Ev(light[c], level[c]);
+    for (std::size_t c = 0; c < 3; ++c)
+        summary.castEv[c] = summary.cornerEv[c] - summary.cornerEv[1];
+    return summary;
+}
+
+}  // namespace
+
 ProfileSummary SummariseProfile(const LensProfile& profile) {
     const FlatField& flat = profile.flat;
     CheckHoldsFlat(flat);
+    if (profile.raw && !profile.raw->cfa.empty()) return SummariseMosaic(profile);
     const auto corners = CornerLevels(flat, CornerWindow(flat));
     ProfileSummary summary;
     summary.channels = flat.channels;

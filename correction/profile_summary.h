@@ -19,8 +19,9 @@ struct ProfileSummary {
 
 // cornerEv[c] = log2(mean of the four CornerLevels / profile.centre[c]), each corner the mean
 // over max(2, min(width, height) / 100) places around it, as the tune summary measures them. A
-// grey profile repeats its one channel in all three. A channel without light at its corners
-// reads -infinity. Raises ErrorKind::Picture when the profile holds no flat.
+// grey profile repeats its one channel in all three; a raw mosaic gives each colour the mean of
+// its positions' planes (see PlaneCorners) against their levels. A channel without light at its
+// corners reads -infinity. Raises ErrorKind::Picture when the profile holds no flat.
 ProfileSummary SummariseProfile(const LensProfile& profile);
 
 // The light against the centre level in EV per channel at `bins` radii from the centre (0) to

@@ -155,6 +155,14 @@ const RawPicture& RawCorrector::Dark() {
 
 void RawCorrector::Correct(const QString& input, const QString& output, const GainRecipe& recipe,
                            const RawOutput& out, const std::function<void(const QString&)>& warn) {
+    if (settings_.what != CorrectWhat::Both) {
+        throw Error(ErrorKind::Picture,
+                    Native(input).toStdString() +
+                        " is a raw file, corrected plane by plane of its colour filter array, "
+                        "falloff and colour cast at once; the luminance or colour alone is "
+                        "corrected in rendered pictures only. Nothing was written for it.",
+                    ErrorFields(input.toStdString()));
+    }
     const RawHeader header = ReadRawHeader(input);
     for (const auto& part : recipe.parts) {
         const LensProfile& profile = profiles_.Header(part.first);

@@ -382,6 +382,10 @@ class RawTest : public QObject {
             << QStringList{"tune", "card.dng", "scene.png", "--profile", "mixed.tif"}
             << "all raw or all rendered"
             << "mixed.tif";
+        QTest::newRow("luminance alone")
+            << QStringList{"filter", "--profile", "raw.tif", "--correct", "luminance", "card.dng"}
+            << "rendered pictures only"
+            << "card.dng.dng";
         QTest::newRow("cut short")
             << QStringList{"filter", "--profile", "raw.tif", "cut.dng"} << "cut.dng"
             << "cut.dng.dng";
