@@ -34,7 +34,10 @@ const char kTuneDescription[] =
     "the references (grey cards or a white wall shot through the lens, all of one size) are\n"
     "averaged in linear light, smoothed, and stored at full resolution as a 16-bit TIFF, with\n"
     "the camera, lens, focal length, f-number and focus distance their EXIF records (for\n"
-    "filter --profiles). References shot with other settings are refused unless --force.";
+    "filter --profiles). References shot with other settings are refused unless --force.\n"
+    "Raw references (DNG, CR2, NEF, ARW, RAF, ...) give a raw profile instead: the signal above\n"
+    "black (or --dark) of every sample, kept and smoothed per position of the colour filter\n"
+    "array, for correcting raw pictures of that layout.";
 
 const char kFilterDescription[] =
     "Adds the stored correction map onto each INPUT (or, in gain mode, multiplies each INPUT\n"
@@ -43,8 +46,10 @@ const char kFilterDescription[] =
     "\n"
     "With --profile FILE, multiplies each INPUT, in linear light, by the gain that brings the\n"
     "lens profile's flat up to its centre level, at any size and in 8 or 16 bits, and writes it\n"
-    "as --format: INPUT.<suffix> beside each input, or the file or folder given. EXIF, XMP,\n"
-    "IPTC and the colour profile go along into PNG, TIFF and JPEG; BMP cannot hold them.";
+    "in its own format (or --format): INPUT.<suffix> beside each input, or the file or folder\n"
+    "given. EXIF, XMP, IPTC and the colour profile go along into PNG, TIFF and JPEG; BMP cannot\n"
+    "hold them. A raw INPUT is corrected on its own samples, per position of its colour filter\n"
+    "array, by a raw profile, and written as a DNG (INPUT.dng).";
 
 const char kProfilesDescription[] =
     "Lists the lens profiles of DIR: camera, lens, focal length, f-number, size, the corners'\n"

@@ -97,8 +97,11 @@ void SetTags(TIFF* tif, const DngImage& image) {
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
     const std::uint32_t area[4] = {0, 0, height, width};
     TIFFSetField(tif, TIFFTAG_ACTIVEAREA, area);
-    const float origin[2] = {0, 0};
-    const float size[2] = {float(width), float(height)};
+    const bool cropped = header.crop[2] > 0;
+    const float origin[2] = {cropped ? float(header.crop[0]) : 0.0f,
+                             cropped ? float(header.crop[1]) : 0.0f};
+    const float size[2] = {cropped ? float(header.crop[2]) : float(width),
+                           cropped ? float(header.crop[3]) : float(height)};
     TIFFSetField(tif, TIFFTAG_DEFAULTCROPORIGIN, origin);
     TIFFSetField(tif, TIFFTAG_DEFAULTCROPSIZE, size);
     if (!image.opcodeList2.empty()) {

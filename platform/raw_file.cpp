@@ -142,6 +142,11 @@ RawHeader HeaderOf(LibRaw& raw, const QString& path) {
             colour.asShotNeutral[std::size_t(c)] = double(multipliers[1]) / multipliers[c];
     }
     header.orientation = Orientation(data.sizes.flip);
+    const unsigned* crop = data.color.dng_levels.default_crop;
+    if (header.dng && crop[2] > 0 && crop[3] > 0 && crop[0] + crop[2] <= unsigned(header.width) &&
+        crop[1] + crop[3] <= unsigned(header.height)) {
+        header.crop = {double(crop[0]), double(crop[1]), double(crop[2]), double(crop[3])};
+    }
     header.make = data.idata.make;
     header.model = data.idata.model;
     header.uniqueModel =

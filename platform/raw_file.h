@@ -31,6 +31,9 @@ struct RawHeader {
     SampleLevels levels;
     RawColour colour;
     int orientation = 1;  // EXIF's 1 to 8
+    // The part of the visible area a converter shows (a DNG's DefaultCrop): all of it unless
+    // the file says otherwise.
+    std::array<double, 4> crop{};  // left, top, width, height; zero width: the whole
     bool dng = false;
     std::string make;
     std::string model;
