@@ -3,7 +3,9 @@
 #include "correction/error.h"
 #include "correction/gain.h"
 #include "correction/picture_bytes.h"
+#include "platform/native_path.h"
 #include "platform/picture_file.h"
+#include "platform/raw_file.h"
 
 namespace velmora {
 
@@ -24,10 +26,22 @@ void MarkMapTooSmall(const PixelBytes& pixels, const std::function<void()>& step
     }
 }
 
+LoadedPicture LoadRenderedPicture(const QString& path) {
+    if (IsRawFile(path)) {
+        throw Error(ErrorKind::Picture,
+                    "cannot load " + Native(path).toStdString() +
+                        ": it is a camera's raw file; the map works on rendered pictures. "
+                        "Measure a raw profile with tune --profile and correct with filter "
+                        "--profile.",
+                    ErrorFields(path.toStdString()));
+    }
+    return LoadPictureFile(path);
+}
+
 PictureSize CorrectPictureFile(const QString& input, const QString& output,
                                const std::function<void(PixelBytes&)>& correct,
                                Durability durability) {
-    LoadedPicture picture = LoadPictureFile(input);
+    LoadedPicture picture = LoadRenderedPicture(input);
     PixelBytes pixels;
     const BITMAP size = ReadPictureBytes(&picture.bitmap, pixels);
     MarkMapTooSmall(pixels, [&] { correct(pixels); });

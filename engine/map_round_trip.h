@@ -10,6 +10,7 @@
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
 #include "correction/pixel_bytes.h"
+#include "platform/picture_file.h"
 
 namespace velmora {
 
@@ -28,6 +29,10 @@ struct PictureSize {
 // Raises the velmora::Error of the first step that fails; `output` is then left as it was, as
 // the save is the last step and replaces the file in one rename. With FlushLater the caller
 // flushes the outputs' file systems once the batch is done.
+// The window's "load", for the map's modes: a camera's raw file is refused by name, where the
+// picture library would read its mosaic as a grey picture or fail with a reason of its own.
+LoadedPicture LoadRenderedPicture(const QString& path);
+
 PictureSize CorrectPictureFile(const QString& input, const QString& output,
                                const std::function<void(PixelBytes&)>& correct,
                                Durability durability = Durability::FlushEachFile);

@@ -77,7 +77,7 @@ TunedMap TuneMapFile(const MapTuning& tuning) {
     CorrectionMap& map = *kept;
     tuned.found = LoadCorrectionMap(map, PathOf(tuning.mapFile));
 
-    tuned.picture = std::make_shared<LoadedPicture>(LoadPictureFile(tuning.reference));
+    tuned.picture = std::make_shared<LoadedPicture>(LoadRenderedPicture(tuning.reference));
     LoadedPicture& picture = *tuned.picture;
     PixelBytes pixels;
     const BITMAP size = ReadPictureBytes(&picture.bitmap, pixels);

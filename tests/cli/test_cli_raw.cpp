@@ -382,6 +382,8 @@ class RawTest : public QObject {
             << QStringList{"tune", "card.dng", "scene.png", "--profile", "mixed.tif"}
             << "all raw or all rendered"
             << "mixed.tif";
+        QTest::newRow("the map's tuning") << QStringList{"tune", "card.dng"} << "raw file"
+                                          << "data.dat";
         QTest::newRow("luminance alone")
             << QStringList{"filter", "--profile", "raw.tif", "--correct", "luminance", "card.dng"}
             << "rendered pictures only"
