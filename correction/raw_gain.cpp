@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "correction/cfa_planes.h"
+#include "correction/lens_profile.h"
+#include "correction/sum_lookup.h"
 
 namespace velmora {
 namespace {
@@ -24,7 +26,8 @@ RawRowCorrector::RawRowCorrector(const RawGain& gain, std::int64_t width)
       rows_(gain.cfa.empty() ? 1 : gain.cfa.height),
       white_(gain.levels.white),
       black_(std::size_t(rows_) * std::size_t(samples_)),
-      level_(black_.size()) {
+      level_(black_.size()),
+      kernel_(ActiveKernel()) {
     for (int r = 0; r < rows_; ++r) {
         for (std::int64_t i = 0; i < samples_; ++i) {
             const int position =
@@ -40,15 +43,25 @@ namespace {
 
 // One row, the dark frame's samples subtracted where `withDark`, else the black levels. Without
 // branches or conditional loads, so that the compiler keeps it in vector registers.
-template <bool withDark>
-std::int64_t CorrectSamples(const std::uint16_t* light, const std::uint16_t* dark,
-                            const float* flat, std::uint16_t* out, const double* black,
-                            const double* level, std::int64_t samples, double white) {
+// The light of a flat's sample, as a float like every flat's.
+inline float Light(float value) {
+    return value;
+}
+inline float Light(std::uint16_t k) {
+    return FileValueLight(k);  // a division, not a lookup, so that it stays in vector registers
+}
+
+template <bool withDark, typename Flat>
+[[gnu::always_inline]] inline std::int64_t CorrectSamples(const std::uint16_t* light,
+                                                          const std::uint16_t* dark,
+                                                          const Flat* flat, std::uint16_t* out,
+                                                          const double* black, const double* level,
+                                                          std::int64_t samples, double white) {
     const double whiteOut = std::min(white, 65535.0);
     std::int64_t pushed = 0;
     for (std::int64_t i = 0; i < samples; ++i) {
         const double value = light[i];
-        const double f = flat[i];
+        const double f = Light(flat[i]);
         const double below = withDark ? double(dark[i]) : black[i];
         const bool lit = f > 0;
         // Where F <= 0 the quotient is of no use; 1 keeps the arithmetic finite.
@@ -64,16 +77,62 @@ std::int64_t CorrectSamples(const std::uint16_t* light, const std::uint16_t* dar
     return pushed;
 }
 
+// The same loop compiled for wider registers: four and eight doubles at once.
+template <bool withDark, typename Flat>
+[[gnu::target("avx2")]] std::int64_t CorrectSamplesAvx2(const std::uint16_t* light,
+                                                        const std::uint16_t* dark, const Flat* flat,
+                                                        std::uint16_t* out, const double* black,
+                                                        const double* level, std::int64_t samples,
+                                                        double white) {
+    return CorrectSamples<withDark>(light, dark, flat, out, black, level, samples, white);
+}
+template <bool withDark, typename Flat>
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] std::int64_t CorrectSamplesAvx512(
+    const std::uint16_t* light, const std::uint16_t* dark, const Flat* flat, std::uint16_t* out,
+    const double* black, const double* level, std::int64_t samples, double white) {
+    return CorrectSamples<withDark>(light, dark, flat, out, black, level, samples, white);
+}
+
+template <bool withDark, typename Flat>
+std::int64_t CorrectOn(Kernel kernel, const std::uint16_t* light, const std::uint16_t* dark,
+                       const Flat* flat, std::uint16_t* out, const double* black,
+                       const double* level, std::int64_t samples, double white) {
+    switch (kernel) {
+        case Kernel::Avx512:
+            return CorrectSamplesAvx512<withDark>(light, dark, flat, out, black, level, samples,
+                                                  white);
+        case Kernel::Avx2:
+            return CorrectSamplesAvx2<withDark>(light, dark, flat, out, black, level, samples,
+                                                white);
+        default:
+            return CorrectSamples<withDark>(light, dark, flat, out, black, level, samples, white);
+    }
+}
+
 }  // namespace
 
-std::int64_t RawRowCorrector::Correct(const std::uint16_t* light, const std::uint16_t* dark,
-                                      const float* flat, std::uint16_t* out, std::int64_t y) const {
+template <typename Flat>
+std::int64_t RawRowCorrector::CorrectRow(const std::uint16_t* light, const std::uint16_t* dark,
+                                         const Flat* flat, std::uint16_t* out,
+                                         std::int64_t y) const {
     const std::size_t row = std::size_t(y % rows_) * std::size_t(samples_);
     const double* black = black_.data() + row;
     const double* level = level_.data() + row;
     return dark != nullptr
-               ? CorrectSamples<true>(light, dark, flat, out, black, level, samples_, white_)
-               : CorrectSamples<false>(light, nullptr, flat, out, black, level, samples_, white_);
+               ? CorrectOn<true>(kernel_, light, dark, flat, out, black, level, samples_, white_)
+               : CorrectOn<false>(kernel_, light, nullptr, flat, out, black, level, samples_,
+                                  white_);
+}
+
+std::int64_t RawRowCorrector::Correct(const std::uint16_t* light, const std::uint16_t* dark,
+                                      const float* flat, std::uint16_t* out, std::int64_t y) const {
+    return CorrectRow(light, dark, flat, out, y);
+}
+
+std::int64_t RawRowCorrector::Correct(const std::uint16_t* light, const std::uint16_t* dark,
+                                      const std::uint16_t* flat, std::uint16_t* out,
+                                      std::int64_t y) const {
+    return CorrectRow(light, dark, flat, out, y);
 }
 
 }  // namespace velmora

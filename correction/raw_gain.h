@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "correction/image_view.h"
+#include "correction/sum_lookup.h"
 
 namespace velmora {
 
@@ -33,13 +34,22 @@ class RawRowCorrector {
     // white level.
     std::int64_t Correct(const std::uint16_t* light, const std::uint16_t* dark, const float* flat,
                          std::uint16_t* out, std::int64_t y) const;
+    // The same with the flat as a profile file stores it, k for the light of FileValueLight(k):
+    // a flat of the picture's size needs no copy of its own.
+    std::int64_t Correct(const std::uint16_t* light, const std::uint16_t* dark,
+                         const std::uint16_t* flat, std::uint16_t* out, std::int64_t y) const;
 
   private:
+    template <typename Flat>
+    std::int64_t CorrectRow(const std::uint16_t* light, const std::uint16_t* dark, const Flat* flat,
+                            std::uint16_t* out, std::int64_t y) const;
+
     std::int64_t samples_;  // of a row
     int rows_;              // of the pattern
     double white_;
     std::vector<double> black_;  // rows_ x samples_
     std::vector<double> level_;
+    Kernel kernel_;  // the active one when it was made: SSE2, AVX2 or AVX-512 registers
 };
 
 }  // namespace velmora

@@ -38,10 +38,10 @@ std::optional<std::pair<int, int>> ShiftTo(const CfaPattern& profile, const CfaP
     return std::nullopt;
 }
 
-PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::pair<int, int> shift,
-                    FlatFit fit) {
+PictureFlat FlatFor(const std::shared_ptr<const LensProfile>& kept, const RawHeader& picture,
+                    std::pair<int, int> shift, FlatFit fit) {
+    const LensProfile& profile = *kept;
     const RawProfileInfo& raw = *profile.raw;
-    FlatField flat = FlatWithValues(profile);
     PictureFlat result;
     const bool mosaic = !raw.cfa.empty();
     const int positions = mosaic ? Positions(raw.cfa) : picture.channels;
@@ -51,10 +51,16 @@ PictureFlat FlatFor(const LensProfile& profile, const RawHeader& picture, std::p
                              : q;
         result.level[std::size_t(q)] = raw.level[std::size_t(p)];
     }
-    if (flat.width == picture.width && flat.height == picture.height && shift == std::pair{0, 0}) {
-        result.values = std::move(flat.values);
+    if (profile.flat.width == picture.width && profile.flat.height == picture.height &&
+        shift == std::pair{0, 0}) {
+        if (!profile.fileValues.empty()) {
+            result.profile = kept;
+            return result;
+        }
+        result.values = profile.flat.values;
         return result;
     }
+    const FlatField flat = FlatWithValues(profile);
     if (!mosaic) {
         result.values = ResampleFlat(flat, picture.width, picture.height, fit).values;
         return result;
@@ -100,7 +106,7 @@ std::vector<GainMap> GainMapsOf(const PictureFlat& flat, const RawHeader& header
             for (std::uint32_t j = 0; j < map.pointsAcross; ++j) {
                 const std::int64_t x =
                     nearest(double(j) * double(width - 1) / (map.pointsAcross - 1), qx, width);
-                const float f = flat.values[std::size_t(y * width + x)];
+                const float f = flat.at(std::size_t(y * width + x));
                 map.gains.push_back(f > 0 ? float(flat.level[std::size_t(q)] / f) : 1.0f);
             }
         }
@@ -147,6 +153,18 @@ RawCorrector::RawCorrector(const CorrectionSettings& settings, ProfileSource& pr
       pool_(pool),
       budget_(budget),
       darkPath_(std::move(dark)) {}
+
+void RawCorrector::ReadWhole(const LensProfile& profile) {
+    if (profile.lazy == nullptr) return;
+    // A raw picture needs every row of its flat at once: decoded on every thread, then proven.
+    constexpr std::int64_t kBand = 256;
+    const std::int64_t height = profile.flat.height;
+    pool_.ForEach(std::size_t((height + kBand - 1) / kBand), [&](std::size_t band) {
+        const std::int64_t first = std::int64_t(band) * kBand;
+        profile.lazy->Ready(first, std::min(height, first + kBand));
+    });
+    profile.lazy->Verify();
+}
 
 const RawPicture& RawCorrector::Dark() {
     std::call_once(darkOnce_, [&] { dark_ = ReadRaw(darkPath_); });
@@ -213,13 +231,18 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
             shared = entry;
         }
         std::call_once(shared->once, [&] {
-            shared->memory = budget_.ForBatch(
-                samples * std::int64_t(sizeof(float)),
-                "the flat of " + Native(profiles_.Path(key.profile)).toStdString() + " at " +
-                    std::to_string(header.width) + " x " + std::to_string(header.height));
             const std::shared_ptr<const LensProfile> profile = profiles_.Get(key.profile);
-            if (profile->lazy != nullptr) profile->lazy->Verify();
-            shared->flat = FlatFor(*profile, header, shift, settings_.fit);
+            ReadWhole(*profile);
+            // A flat of another size or phase is made and held; one of the picture's own is the
+            // profile's file values.
+            if (profile->flat.width != header.width || profile->flat.height != header.height ||
+                shift != std::pair{0, 0}) {
+                shared->memory = budget_.ForBatch(
+                    samples * std::int64_t(sizeof(float)),
+                    "the flat of " + Native(profiles_.Path(key.profile)).toStdString() + " at " +
+                        std::to_string(header.width) + " x " + std::to_string(header.height));
+            }
+            shared->flat = FlatFor(profile, header, shift, settings_.fit);
         });
         single = shared;
         gain.level = shared->flat.level;
@@ -230,19 +253,20 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         std::vector<double> weights;
         for (const auto& [index, weight] : recipe.parts) {
             const std::shared_ptr<const LensProfile> profile = profiles_.Get(index);
-            if (profile->lazy != nullptr) profile->lazy->Verify();
-            PictureFlat part =
-                FlatFor(*profile, header, *ShiftTo(profile->raw->cfa, header.cfa), settings_.fit);
+            ReadWhole(*profile);
+            const PictureFlat part =
+                FlatFor(profile, header, *ShiftTo(profile->raw->cfa, header.cfa), settings_.fit);
             const int period = header.cfa.empty() ? header.channels : 0;
-            for (std::size_t i = 0; i < part.values.size(); ++i) {
+            std::vector<float> gain(static_cast<std::size_t>(samples));
+            for (std::size_t i = 0; i < gain.size(); ++i) {
                 const std::int64_t x = std::int64_t(i) % header.width;
                 const std::int64_t y = std::int64_t(i) / header.width;
                 const int q =
                     period > 0 ? int(i % std::size_t(period)) : PositionAt(header.cfa, x, y);
-                part.values[i] =
-                    part.values[i] > 0 ? float(part.level[std::size_t(q)] / part.values[i]) : 1.0f;
+                const float f = part.at(i);
+                gain[i] = f > 0 ? float(part.level[std::size_t(q)] / f) : 1.0f;
             }
-            gains.push_back(std::move(part.values));
+            gains.push_back(std::move(gain));
             weights.push_back(weight);
         }
         std::vector<const float*> parts;
@@ -283,8 +307,10 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         for (std::int64_t y = std::int64_t(band) * kBand; y < end; ++y) {
             const std::size_t at = std::size_t(y) * rowSamples;
             std::uint16_t* row = picture.samples.data() + at;
-            count += rows.Correct(row, dark != nullptr ? dark->samples.data() + at : nullptr,
-                                  flat.values.data() + at, row, y);
+            const std::uint16_t* below = dark != nullptr ? dark->samples.data() + at : nullptr;
+            count += flat.fileValues() != nullptr
+                         ? rows.Correct(row, below, flat.fileValues() + at, row, y)
+                         : rows.Correct(row, below, flat.values.data() + at, row, y);
         }
         pushed += count;
     });

@@ -21,8 +21,18 @@ class WorkPool;
 // A picture's flat and levels from one profile: the profile's flat at the picture's size and
 // layout, its planes resampled one by one where the sizes differ.
 struct PictureFlat {
-    std::vector<float> values;  // the picture's samples' count
+    std::vector<float> values;  // the picture's samples' count, or empty where ...
+    // ... the profile's file values serve as they are (a profile of the picture's own size and
+    // layout), kept by `profile`.
+    std::shared_ptr<const LensProfile> profile;
     std::array<double, 36> level{};
+
+    const std::uint16_t* fileValues() const {
+        return values.empty() ? profile->fileValues.data() : nullptr;
+    }
+    float at(std::size_t i) const {
+        return values.empty() ? FileValueLight(profile->fileValues[i]) : values[i];
+    }
 };
 
 // How a corrected raw picture is written: as a DNG (no format), or developed (see DevelopRaw).
@@ -53,6 +63,7 @@ class RawCorrector {
 
   private:
     const RawPicture& Dark();
+    void ReadWhole(const LensProfile& profile);
 
     struct FlatKey {
         int profile;

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "correction/cfa_planes.h"
+#include "correction/lens_profile.h"
 #include "correction/raw_gain.h"
 
 namespace velmora {
@@ -26,12 +28,16 @@ struct Layout {
     std::string letters;  // empty: a linear picture of three channels
 };
 
-class RawGainTest : public ::testing::TestWithParam<Layout> {};
+class RawGainTest : public ::testing::TestWithParam<std::tuple<Layout, Kernel>> {
+  protected:
+    void SetUp() override { UseKernel(std::get<1>(GetParam())); }
+    void TearDown() override { UseKernel(AvailableKernels().back()); }
+};
 
 // Every phase of the pattern, samples at and past white, flats without light, a dark frame,
 // black levels that are not whole, and quotients that fall on a half.
 TEST_P(RawGainTest, RowsAreTheirDefinition) {
-    const Layout layout = GetParam();
+    const Layout layout = std::get<0>(GetParam());
     RawGain gain;
     gain.cfa = CfaFromLetters(layout.letters);
     gain.channels = gain.cfa.empty() ? 3 : 1;
@@ -83,15 +89,33 @@ TEST_P(RawGainTest, RowsAreTheirDefinition) {
                                    got.data(), y),
                       pushed);
             EXPECT_EQ(got, out) << layout.name << " row " << y << (withDark ? " with dark" : "");
+            // The flat as a profile file stores it: the same, through FileValueLight.
+            std::vector<std::uint16_t> stored(in.size());
+            for (std::size_t i = 0; i < in.size(); ++i) {
+                stored[i] = std::uint16_t(std::max(0.0f, flat[i]) * 65535);
+                const int p =
+                    gain.cfa.empty() ? int(i % 3) : PositionAt(gain.cfa, std::int64_t(i), y);
+                const double d = dark[i];
+                out[i] = Definition(in[i], withDark ? &d : nullptr, FileValueLight(stored[i]),
+                                    gain.levels.black[std::size_t(gain.cfa.empty() ? 0 : p)],
+                                    gain.level[std::size_t(p)], gain.levels.white);
+            }
+            rows.Correct(in.data(), withDark ? dark.data() : nullptr, stored.data(), got.data(), y);
+            EXPECT_EQ(got, out) << layout.name << " row " << y << " from file values";
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, RawGainTest,
-                         ::testing::Values(Layout{"RGGB", "RGGB"}, Layout{"GBRG", "GBRG"},
-                                           Layout{"XTrans", "GGRGGBGGBGGRBRGRBGGGBGGRGGRGGBRBGBRG"},
-                                           Layout{"Linear", ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, RawGainTest,
+    ::testing::Combine(::testing::Values(Layout{"RGGB", "RGGB"}, Layout{"GBRG", "GBRG"},
+                                         Layout{"XTrans", "GGRGGBGGBGGRBRGRBGGGBGGRGGRGGBRBGBRG"},
+                                         Layout{"Linear", ""}),
+                       ::testing::ValuesIn(AvailableKernels())),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" +
+               KernelName(std::get<1>(info.param));
+    });
 
 // Smoothing, levels and corners keep to each position's own samples: a mosaic whose positions
 // differ sharply stays as it was, whatever the radius.
