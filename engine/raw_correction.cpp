@@ -293,7 +293,19 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
                             "DNGs only. Nothing was written for it.",
                         ErrorFields(input.toStdString()));
         }
-        AddOpcodes(input, output, OpcodeListOf(GainMapsOf(flat, header)), out.durability);
+        const GainMapNotes notes =
+            AddOpcodes(input, output, OpcodeListOf(GainMapsOf(flat, header)), out.durability);
+        if (notes.replaced > 0) {
+            warn(QString("its own %1 GainMap(s) were replaced by the profile's, which was measured "
+                         "on samples they had not corrected.")
+                     .arg(notes.replaced));
+        }
+        if (notes.areaOffset) {
+            warn(
+                "its ActiveArea does not start at the first sample; the GainMaps follow the DNG "
+                "rules (the active area), which some converters (darktable 4.2) do not apply. "
+                "Without --gain-map the corrected samples serve every converter.");
+        }
         return;
     }
     const std::size_t rowSamples = std::size_t(header.width) * std::size_t(header.channels);

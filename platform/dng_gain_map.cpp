@@ -71,8 +71,11 @@ std::vector<std::uint8_t> OpcodeListOf(const std::vector<GainMap>& maps) {
     return out.bytes;
 }
 
-void AddOpcodes(const QString& input, const QString& output,
-                const std::vector<std::uint8_t>& opcodes, Durability durability) {
+GainMapNotes AddOpcodes(const QString& input, const QString& output,
+                        const std::vector<std::uint8_t>& opcodes, Durability durability) {
+    GainMapNotes notes;
+    const std::uint32_t maps = std::uint32_t(opcodes[0]) << 24 | std::uint32_t(opcodes[1]) << 16 |
+                               std::uint32_t(opcodes[2]) << 8 | opcodes[3];
     RegisterDngTags();
     ReplaceFileAtomically(
         std::filesystem::path(QFile::encodeName(output).constData()), durability,
@@ -87,7 +90,8 @@ void AddOpcodes(const QString& input, const QString& output,
                     ErrorFields(output.toStdString()));
             }
             std::string error;
-            const TiffFile tif = OpenTiffFile(QFile::decodeName(temporary.c_str()), "r+", error);
+            // "c": the strips as the file lays them out, not chopped into smaller ones.
+            const TiffFile tif = OpenTiffFile(QFile::decodeName(temporary.c_str()), "r+c", error);
             if (tif == nullptr) Refuse(input, "cannot be opened as a DNG (" + error + ").");
             std::uint16_t photometric = 0;
             std::uint32_t subfile = 0;
@@ -99,23 +103,42 @@ void AddOpcodes(const QString& input, const QString& output,
                        "image lies in a sub-IFD); --gain-map takes DNGs whose first IFD "
                        "is the colour filter array's samples.");
             }
-            std::vector<std::uint8_t> list = opcodes;
-            std::uint32_t count = 0;
-            const std::uint8_t* existing = nullptr;
-            if (TIFFGetField(tif.get(), kOpcodeList2Tag, &count, &existing) == 1 && count >= 4) {
-                // Ours after the file's own, under one count.
-                const std::uint32_t had = std::uint32_t(existing[0]) << 24 |
-                                          std::uint32_t(existing[1]) << 16 |
-                                          std::uint32_t(existing[2]) << 8 | existing[3];
-                const std::uint32_t ours = std::uint32_t(opcodes[0]) << 24 |
-                                           std::uint32_t(opcodes[1]) << 16 |
-                                           std::uint32_t(opcodes[2]) << 8 | opcodes[3];
-                list.assign(existing, existing + count);
-                list.insert(list.end(), opcodes.begin() + 4, opcodes.end());
-                const std::uint32_t total = had + ours;
-                for (int i = 0; i < 4; ++i)
-                    list[std::size_t(i)] = std::uint8_t(total >> (24 - 8 * i));
+            const std::uint32_t* area = nullptr;
+            if (TIFFGetField(tif.get(), TIFFTAG_ACTIVEAREA, &area) == 1 && area != nullptr &&
+                (area[0] != 0 || area[1] != 0)) {
+                notes.areaOffset = true;
             }
+            // The file's own opcodes after ours but for its GainMaps: the profile was measured
+            // on samples those never touched, so applying both would correct twice.
+            std::uint32_t size = 0;
+            const std::uint8_t* existing = nullptr;
+            std::vector<std::uint8_t> kept;
+            std::uint32_t keptCount = 0;
+            if (TIFFGetField(tif.get(), kOpcodeList2Tag, &size, &existing) == 1 && size >= 4) {
+                const auto u32 = [&](std::size_t at) {
+                    return std::uint32_t(existing[at]) << 24 |
+                           std::uint32_t(existing[at + 1]) << 16 |
+                           std::uint32_t(existing[at + 2]) << 8 | existing[at + 3];
+                };
+                const std::uint32_t count = u32(0);
+                std::size_t at = 4;
+                for (std::uint32_t i = 0; i < count && at + 16 <= size; ++i) {
+                    const std::size_t length = 16 + std::size_t(u32(at + 12));
+                    if (at + length > size) break;  // a damaged list ends here
+                    if (u32(at) == kGainMapId) {
+                        ++notes.replaced;
+                    } else {
+                        kept.insert(kept.end(), existing + at, existing + at + length);
+                        ++keptCount;
+                    }
+                    at += length;
+                }
+            }
+            std::vector<std::uint8_t> list = opcodes;
+            const std::uint32_t total = std::uint32_t(maps) + keptCount;
+            for (int i = 0; i < 4; ++i)
+                list[std::size_t(i)] = std::uint8_t(total >> (24 - 8 * i));
+            list.insert(list.end(), kept.begin(), kept.end());
             TIFFSetField(tif.get(), kOpcodeList2Tag, std::uint32_t(list.size()), list.data());
             if (TIFFRewriteDirectory(tif.get()) != 1) {
                 throw Error(ErrorKind::File,
@@ -123,6 +146,7 @@ void AddOpcodes(const QString& input, const QString& output,
                             ErrorFields(output.toStdString()));
             }
         });
+    return notes;
 }
 
 }  // namespace velmora

@@ -27,11 +27,17 @@ struct GainMap {
 // each opcode optional so that a reader that does not know it still opens the file.
 std::vector<std::uint8_t> OpcodeListOf(const std::vector<GainMap>& maps);
 
+// What the user should know of a DNG given GainMaps.
+struct GainMapNotes {
+    int replaced = 0;         // GainMaps of its own (a phone's lens shading) that ours replace
+    bool areaOffset = false;  // its ActiveArea does not start at the IFD's first sample
+};
+
 // `input`, a DNG whose first IFD is its raw image, copied to `output` byte for byte but for that
-// IFD, written again at the end with `opcodes` added to its OpcodeList2 (after any opcodes it
-// had), atomically. Raises ErrorKind::Picture naming the input when it is not such a DNG, and
-// ErrorKind::File naming `output` when it cannot be written.
-void AddOpcodes(const QString& input, const QString& output,
-                const std::vector<std::uint8_t>& opcodes, Durability durability);
+// IFD, written again at the end with `opcodes` in its OpcodeList2, followed by the opcodes it had
+// there except its own GainMaps, atomically. Raises ErrorKind::Picture naming the input when it
+// is not such a DNG, and ErrorKind::File naming `output` when it cannot be written.
+GainMapNotes AddOpcodes(const QString& input, const QString& output,
+                        const std::vector<std::uint8_t>& opcodes, Durability durability);
 
 }  // namespace velmora

@@ -52,7 +52,11 @@ void SetTags(TIFF* tif, const DngImage& image) {
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, mosaic ? 32803 : 34892);  // CFA, LinearRaw
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::max<std::uint32_t>(1, (1u << 20) / (width * 2)));
+    // About a megabyte a strip, and never more rows than the picture has: a raw decoder
+    // (rawspeed, in darktable) refuses a strip taller than the image.
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                 std::clamp<std::uint32_t>(
+                     (1u << 20) / (width * 2 * std::uint32_t(header.channels)), 1, height));
     TIFFSetField(tif, TIFFTAG_ORIENTATION, header.orientation);
     TIFFSetField(tif, TIFFTAG_MAKE, header.make.c_str());
     TIFFSetField(tif, TIFFTAG_MODEL, header.model.c_str());
@@ -95,6 +99,9 @@ void SetTags(TIFF* tif, const DngImage& image) {
     const float neutral[3] = {float(colour.asShotNeutral[0]), float(colour.asShotNeutral[1]),
                               float(colour.asShotNeutral[2])};
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    if (header.baselineExposure != 0) {
+        TIFFSetField(tif, TIFFTAG_BASELINEEXPOSURE, header.baselineExposure);
+    }
     const std::uint32_t area[4] = {0, 0, height, width};
     TIFFSetField(tif, TIFFTAG_ACTIVEAREA, area);
     const bool cropped = header.crop[2] > 0;

@@ -46,6 +46,42 @@ bool IsTiffDng(const QString& path) {
     return tif != nullptr && TIFFGetField(tif.get(), TIFFTAG_DNGVERSION, &version) == 1;
 }
 
+// A DNG's DefaultCrop (origin and size in the active area, which is LibRaw's visible area), read
+// from its raw IFD (the first, or a sub-IFD of it) with libtiff, as LibRaw keeps none of it;
+// zeros where it has none or one that does not fit.
+std::array<double, 4> DefaultCrop(const QString& path, std::int32_t width, std::int32_t height) {
+    std::string error;
+    const TiffFile tif = OpenTiffFile(path, "r", error);
+    if (tif == nullptr) return {};
+    const auto read = [&]() -> std::array<double, 4> {
+        float* origin = nullptr;
+        float* size = nullptr;
+        if (TIFFGetField(tif.get(), TIFFTAG_DEFAULTCROPORIGIN, &origin) != 1 ||
+            TIFFGetField(tif.get(), TIFFTAG_DEFAULTCROPSIZE, &size) != 1 || origin == nullptr ||
+            size == nullptr || !(size[0] > 0 && size[1] > 0) || origin[0] < 0 || origin[1] < 0 ||
+            origin[0] + size[0] > float(width) || origin[1] + size[1] > float(height)) {
+            return {};
+        }
+        return {origin[0], origin[1], size[0], size[1]};
+    };
+    std::uint32_t subfile = 1;
+    TIFFGetField(tif.get(), TIFFTAG_SUBFILETYPE, &subfile);
+    if (subfile == 0) return read();
+    std::uint16_t count = 0;
+    std::uint64_t* offsets = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_SUBIFD, &count, &offsets) != 1 || offsets == nullptr) {
+        return {};
+    }
+    const std::vector<std::uint64_t> subs(offsets, offsets + count);
+    for (const std::uint64_t offset : subs) {
+        if (TIFFSetSubDirectory(tif.get(), offset) != 1) continue;
+        subfile = 1;
+        TIFFGetField(tif.get(), TIFFTAG_SUBFILETYPE, &subfile);
+        if (subfile == 0) return read();
+    }
+    return {};
+}
+
 // EXIF's orientation of LibRaw's flip.
 int Orientation(int flip) {
     switch (flip) {
@@ -142,11 +178,9 @@ RawHeader HeaderOf(LibRaw& raw, const QString& path) {
             colour.asShotNeutral[std::size_t(c)] = double(multipliers[1]) / multipliers[c];
     }
     header.orientation = Orientation(data.sizes.flip);
-    const unsigned* crop = data.color.dng_levels.default_crop;
-    if (header.dng && crop[2] > 0 && crop[3] > 0 && crop[0] + crop[2] <= unsigned(header.width) &&
-        crop[1] + crop[3] <= unsigned(header.height)) {
-        header.crop = {double(crop[0]), double(crop[1]), double(crop[2]), double(crop[3])};
-    }
+    if (header.dng && data.color.dng_levels.baseline_exposure > -999)
+        header.baselineExposure = data.color.dng_levels.baseline_exposure;
+    if (header.dng) header.crop = DefaultCrop(path, header.width, header.height);
     header.make = data.idata.make;
     header.model = data.idata.model;
     header.uniqueModel =

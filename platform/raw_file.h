@@ -34,6 +34,7 @@ struct RawHeader {
     // The part of the visible area a converter shows (a DNG's DefaultCrop): all of it unless
     // the file says otherwise.
     std::array<double, 4> crop{};  // left, top, width, height; zero width: the whole
+    double baselineExposure = 0;   // EV a converter adds (a DNG's BaselineExposure)
     bool dng = false;
     std::string make;
     std::string model;

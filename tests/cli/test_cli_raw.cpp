@@ -41,6 +41,8 @@ struct Dng {
     std::function<double(int, int, int)> scene = [](int, int, int) { return 9000.0; };
     bool lens = true;
     std::function<double(int, int)> dark;  // added current, where given
+    std::array<double, 4> crop{};          // DefaultCrop, where given
+    double baselineExposure = 0;
 };
 
 RawHeader HeaderOf(const Dng& dng) {
@@ -56,6 +58,8 @@ RawHeader HeaderOf(const Dng& dng) {
     header.uniqueModel = "Velmora Test Camera";
     header.colour.matrix1 = {0.9, -0.3, -0.1, -0.4, 1.2, 0.2, -0.1, 0.2, 0.6};
     header.colour.asShotNeutral = {0.5, 1, 0.7};
+    header.crop = dng.crop;
+    header.baselineExposure = dng.baselineExposure;
     return header;
 }
 
@@ -356,6 +360,31 @@ class RawTest : public QObject {
             at += 16 + u32(at + 12);
         }
         QCOMPARE(std::size_t(count), at);
+
+        // Once more on its own output: the file's GainMaps are replaced, not added to.
+        const CliRun again = RunCli(
+            {"filter", "--profile", "lens.tif", "--gain-map", "-o", "twice.dng", "card.dng.dng"},
+            dir_->path());
+        QVERIFY2(again.exitCode == 0, qPrintable(again.err));
+        QVERIFY2(again.err.contains("replaced"), qPrintable(again.err));
+        const TiffFile twice = OpenTiffFile(At("twice.dng"), "r", error);
+        QVERIFY(TIFFGetField(twice.get(), kOpcodeList2Tag, &count, &list) == 1);
+        QCOMPARE(u32(0), 4u);
+    }
+
+    // What a converter shows of the frame and how bright goes along: DefaultCrop and
+    // BaselineExposure of a DNG.
+    void KeepsTheDefaultCropAndBaselineExposure() {
+        Dng card;
+        card.crop = {16, 10, 208, 140};
+        card.baselineExposure = 0.5;
+        WriteTestDng(card, At("card.dng"));
+        QVERIFY(RunCli({"tune", "card.dng", "--profile", "lens.tif"}, dir_->path()).exitCode == 0);
+        const CliRun run = RunCli({"filter", "--profile", "lens.tif", "card.dng"}, dir_->path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const RawHeader out = ReadRawHeader(At("card.dng.dng"));
+        QCOMPARE(out.crop, card.crop);
+        QCOMPARE(out.baselineExposure, 0.5);
     }
 
     // What cannot be done is refused, naming the files, with nothing written.
