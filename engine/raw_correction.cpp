@@ -181,7 +181,8 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
                         "corrected in rendered pictures only. Nothing was written for it.",
                     ErrorFields(input.toStdString()));
     }
-    const RawHeader header = ReadRawHeader(input);
+    RawReader reader(input);
+    const RawHeader header = reader.header();
     for (const auto& part : recipe.parts) {
         const LensProfile& profile = profiles_.Header(part.first);
         CheckProfileServes(profile, profiles_.Path(part.first), input, &header);
@@ -210,7 +211,7 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
     const MemoryBudget::Hold memory = budget_.ForPicture(
         samples * (2 + 2 + (blend ? 4 * std::int64_t(recipe.parts.size() + 1) : 0)),
         "the picture " + Native(input).toStdString());
-    RawPicture picture = ReadRaw(input);
+    RawPicture picture = reader.Read();
 
     RawGain gain;
     gain.cfa = header.cfa;

@@ -219,10 +219,27 @@ RawHeader ReadRawHeader(const QString& path) {
     return HeaderOf(*raw, path);
 }
 
+struct RawReader::Library {
+    std::unique_ptr<LibRaw> raw;
+};
+
+RawReader::RawReader(const QString& path) : path_(path), library_(std::make_unique<Library>()) {
+    library_->raw = Open(path);
+    header_ = HeaderOf(*library_->raw, path);
+}
+
+RawReader::~RawReader() = default;
+RawReader::RawReader(RawReader&&) noexcept = default;
+
 RawPicture ReadRaw(const QString& path) {
-    const std::unique_ptr<LibRaw> raw = Open(path);
+    return RawReader(path).Read();
+}
+
+RawPicture RawReader::Read() {
+    LibRaw* raw = library_->raw.get();
+    const QString& path = path_;
     RawPicture picture;
-    picture.header = HeaderOf(*raw, path);
+    picture.header = header_;
     if (const int code = raw->unpack(); code != LIBRAW_SUCCESS) {
         Fail(path, "is damaged or cut short (LibRaw: " + LibRawText(code) + ").");
     }
@@ -256,6 +273,7 @@ RawPicture ReadRaw(const QString& path) {
                  "another layout).");
         }
     }
+    raw->recycle();  // LibRaw's copy of the samples goes before the correction starts
     return picture;
 }
 

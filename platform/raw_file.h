@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "correction/image_view.h"
@@ -65,5 +66,23 @@ bool IsRawFile(const QString& path);
 // correct (Foveon, a Fuji sensor turned 45 degrees, a mosaic of other than 2 x 2 or 6 x 6).
 RawHeader ReadRawHeader(const QString& path);
 RawPicture ReadRaw(const QString& path);
+
+// A raw file opened once: its header read, its samples read when asked for (once), so that
+// what the header decides comes before the samples take their memory. Raises as ReadRaw does.
+class RawReader {
+  public:
+    explicit RawReader(const QString& path);
+    ~RawReader();
+    RawReader(RawReader&&) noexcept;
+
+    const RawHeader& header() const { return header_; }
+    RawPicture Read();
+
+  private:
+    struct Library;  // LibRaw's state of the file
+    QString path_;
+    RawHeader header_;
+    std::unique_ptr<Library> library_;
+};
 
 }  // namespace velmora
