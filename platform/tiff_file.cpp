@@ -23,11 +23,15 @@ int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) {
 
 }  // namespace
 
-TiffFile OpenTiffFile(const QString& path, const char* mode, std::string& error) {
-    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
-                                                                             TIFFOpenOptionsFree);
+TiffOptions QuietTiffOptions(std::string& error) {
+    TiffOptions options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstError, &error);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, &error);
+    return options;
+}
+
+TiffFile OpenTiffFile(const QString& path, const char* mode, std::string& error) {
+    const TiffOptions options = QuietTiffOptions(error);
     return TiffFile(TIFFOpenExt(QFile::encodeName(path).constData(), mode, options.get()),
                     TIFFClose);
 }

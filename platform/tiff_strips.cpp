@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tiff_file.h"
+
 namespace velmora {
 namespace {
 
@@ -95,29 +97,12 @@ toff_t SinkSize(thandle_t handle) {
     return static_cast<Sink*>(handle)->bytes.size();
 }
 
-int KeepError(TIFF*, void* user, const char* module, const char* format, va_list arguments) {
-    auto* error = static_cast<std::string*>(user);
-    if (error->empty()) {
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, arguments);
-        *error = std::string(module != nullptr ? module : "TIFF") + ": " + text;
-    }
-    return 1;
-}
-
-int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
-
 using Tiff = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
 
 // libtiff on a client's I/O, its first complaint kept in `error`.
 Tiff Open(const char* mode, thandle_t client, TIFFReadWriteProc read, TIFFReadWriteProc write,
           TIFFSeekProc seek, TIFFSizeProc size, std::string& error) {
-    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
-                                                                             TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepError, &error);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, &error);
+    const TiffOptions options = QuietTiffOptions(error);
     return Tiff(TIFFClientOpenExt("lens profile", mode, client, read, write, seek, Close, size, Map,
                                   Unmap, options.get()),
                 TIFFClose);
