@@ -48,10 +48,13 @@
 #include <vector>
 #include <vips/vips8>
 
+#include "cli_steps.h"
 #include "lens_scene.h"
 #include "lensfun_data.h"
 
 namespace {
+
+using velmora::bench::Folder;
 
 using namespace velmora::scene;
 
@@ -646,12 +649,6 @@ void WriteExif(Commands& commands, const QString& photo, const Group& group,
                   "set Exif.Photo.LensModel Ascii " + QString::fromStdString(group.model), "-M",
                   "set Exif.Photo.FocalLength Rational " + Rational(group.focalText), "-M",
                   "set Exif.Photo.FNumber Rational " + Rational(aperture.text), photo});
-}
-
-QString Folder(const QString& base, const QString& name) {
-    const QString path = QDir(base).filePath(name);
-    QDir().mkpath(path);
-    return path;
 }
 
 // --- one hard case through velmora-cli -------------------------------------------------------

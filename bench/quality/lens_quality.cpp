@@ -28,10 +28,16 @@
 #include <vector>
 #include <vips/vips8>
 
+#include "cli_steps.h"
 #include "lens_scene.h"
 #include "lensfun_data.h"
 
 namespace {
+
+using velmora::bench::Folder;
+using velmora::bench::ProfileSmoothing;
+using velmora::bench::RunCli;
+using velmora::bench::Verdict;
 
 using namespace velmora::scene;
 
@@ -274,25 +280,6 @@ Quality Measure(const Rgb8& result, const Rgb8& original) {
 
 // --- running velmora-cli -------------------------------------------------------------------
 
-void RunCli(const QString& cli, const QStringList& arguments) {
-    QProcess process;
-    process.start(cli, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        Fail("velmora-cli " + arguments.join(' ') + " failed:\n" +
-             QString::fromLocal8Bit(process.readAllStandardError()));
-    }
-}
-
-// The smoothing radius the profile records in its description.
-int ProfileSmoothing(const QString& profile) {
-    const vips::VImage image = vips::VImage::new_from_file(profile.toLocal8Bit().constData());
-    const QJsonObject description =
-        QJsonDocument::fromJson(image.get_string("image-description")).object();
-    if (!description.contains("smooth")) Fail(profile + " records no smoothing");
-    return description.value("smooth").toInt();
-}
-
 // --- tables --------------------------------------------------------------------------------
 
 struct Row {
@@ -322,19 +309,9 @@ double MeanEv(const std::vector<Quality>& qs, std::size_t channel) {
     return qs.empty() ? 0 : sum / double(qs.size());
 }
 
-const char* Verdict(bool met) {
-    return met ? "met" : "NOT met";
-}
-
 struct Scene {
     std::vector<Rgb8> originals, originalHalves;
 };
-
-QString Folder(const QString& base, const QString& name) {
-    const QString path = QDir(base).filePath(name);
-    QDir().mkpath(path);
-    return path;
-}
 
 QString PictureName(std::size_t i) {
     return QString("mosaic-%1.jpg").arg(i);

@@ -24,6 +24,13 @@
 # prints the goal (b's corner errors at most half a's), the same rule for c, c against b, and a
 # cross-check of both against its own computation from the profiles' TIFFs. APERTURE_LENSES=0
 # leaves that part out.
+#
+# Then velmora_raw_quality measures raw profiles: RAW_LENSES (default 2) lenses from lensfun's
+# data, their falloff made to differ per colour, through which 14-bit Bayer DNGs of 6000 x 4000
+# are written (grey cards and a mosaic of the photographs in linear light, with photon noise and
+# a black level per position); velmora-cli tunes on a card and corrects the light and a second
+# card, against the ideal gain of the smoothed card and the falloff left per colour; last, a
+# dark current (hot pixels, amp glow) is removed with --dark. RAW_LENSES=0 leaves that part out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -42,16 +49,21 @@ aperture_quality="$build/bench/cli/velmora_aperture_quality"
 lensfun=/usr/share/lensfun/version_1
 lenses="${LENSES:-3}"
 aperture_lenses="${APERTURE_LENSES:-8}"
+raw_quality="$build/bench/cli/velmora_raw_quality"
+raw_lenses="${RAW_LENSES:-2}"
 if [[ "$lenses" -gt 0 ]]; then
     [[ -x "$lens_quality" ]] || { echo "missing $lens_quality; build the cli targets first" >&2; exit 2; }
 fi
 if [[ "$aperture_lenses" -gt 0 ]]; then
     [[ -x "$aperture_quality" ]] || { echo "missing $aperture_quality; build the cli targets first" >&2; exit 2; }
 fi
+if [[ "$raw_lenses" -gt 0 ]]; then
+    [[ -x "$raw_quality" ]] || { echo "missing $raw_quality; build the cli targets first" >&2; exit 2; }
+fi
 
 source "$root/bench/bench_common.sh"
 ensure_photos "$photos"
-if [[ "$lenses" -gt 0 || "$aperture_lenses" -gt 0 ]] && ! compgen -G "$lensfun/*.xml" >/dev/null; then
+if [[ "$lenses" -gt 0 || "$aperture_lenses" -gt 0 || "$raw_lenses" -gt 0 ]] && ! compgen -G "$lensfun/*.xml" >/dev/null; then
     echo "Installing lensfun's lens data (Debian package liblensfun-data-v1) ..."
     install_packages liblensfun-data-v1
 fi
@@ -91,4 +103,12 @@ if [[ "$aperture_lenses" -gt 0 ]]; then
     mkdir -p "$work/apertures"
     "$aperture_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" \
         --work "$work/apertures" --lenses "$aperture_lenses"
+fi
+
+if [[ "$raw_lenses" -gt 0 ]]; then
+    echo
+    echo "Raw profiles on 24-megapixel Bayer DNGs through real lenses, per colour (lensfun):"
+    mkdir -p "$work/raw"
+    "$raw_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" --work "$work/raw" \
+        --lenses "$raw_lenses"
 fi
