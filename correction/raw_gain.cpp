@@ -131,8 +131,19 @@ std::int64_t RawRowCorrector::Correct(const std::uint16_t* light, const std::uin
 
 std::int64_t RawRowCorrector::Correct(const std::uint16_t* light, const std::uint16_t* dark,
                                       const std::uint16_t* flat, std::uint16_t* out,
-                                      std::int64_t y) const {
-    return CorrectRow(light, dark, flat, out, y);
+                                      std::int64_t y) {
+    // The file values' light by table, a scalar load each, then one division a sample less:
+    // 40 % of the row's time went to making the light by division.
+    static const std::vector<float> table = [] {
+        std::vector<float> values(65536);
+        for (std::size_t k = 0; k < values.size(); ++k)
+            values[k] = FileValueLight(std::uint16_t(k));
+        return values;
+    }();
+    flatRow_.resize(std::size_t(samples_));
+    for (std::int64_t i = 0; i < samples_; ++i)
+        flatRow_[std::size_t(i)] = table[flat[i]];
+    return CorrectRow(light, dark, flatRow_.data(), out, y);
 }
 
 }  // namespace velmora

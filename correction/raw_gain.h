@@ -37,7 +37,7 @@ class RawRowCorrector {
     // The same with the flat as a profile file stores it, k for the light of FileValueLight(k):
     // a flat of the picture's size needs no copy of its own.
     std::int64_t Correct(const std::uint16_t* light, const std::uint16_t* dark,
-                         const std::uint16_t* flat, std::uint16_t* out, std::int64_t y) const;
+                         const std::uint16_t* flat, std::uint16_t* out, std::int64_t y);
 
   private:
     template <typename Flat>
@@ -50,6 +50,7 @@ class RawRowCorrector {
     std::vector<double> black_;  // rows_ x samples_
     std::vector<double> level_;
     Kernel kernel_;  // the active one when it was made: SSE2, AVX2 or AVX-512 registers
+    std::vector<float> flatRow_;  // a row of file values' light
 };
 
 }  // namespace velmora

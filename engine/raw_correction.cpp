@@ -313,7 +313,7 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
     constexpr std::int64_t kBand = 64;
     std::atomic<std::int64_t> pushed{0};
     pool_.ForEach(std::size_t((header.height + kBand - 1) / kBand), [&](std::size_t band) {
-        const RawRowCorrector rows(gain, header.width);
+        RawRowCorrector rows(gain, header.width);
         std::int64_t count = 0;
         const std::int64_t end =
             std::min<std::int64_t>(header.height, std::int64_t(band + 1) * kBand);

@@ -52,7 +52,7 @@ TEST_P(RawGainTest, RowsAreTheirDefinition) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> value(0, 16383);
     std::uniform_real_distribution<float> light(-0.05f, 0.5f);
-    const RawRowCorrector rows(gain, width);
+    RawRowCorrector rows(gain, width);
     for (const bool withDark : {false, true}) {
         for (std::int64_t y = 0; y < 13; ++y) {
             std::vector<std::uint16_t> in(static_cast<std::size_t>(samples));
