@@ -10,24 +10,6 @@
 namespace velmora {
 namespace {
 
-void CheckFits(const PhotoHeader& picture, const QString& input, const FlatField& flat,
-               FlatFit fit) {
-    if (fit == FlatFit::CropCentre ||
-        SameAspect(flat.width, flat.height, picture.width, picture.height)) {
-        return;
-    }
-    throw Error(ErrorKind::Picture,
-                QString("the picture is %1 x %2 pixels, but the lens profile was measured on "
-                        "%3 x %4, another aspect ratio; nothing was written.")
-                    .arg(picture.width)
-                    .arg(picture.height)
-                    .arg(flat.width)
-                    .arg(flat.height)
-                    .toStdString(),
-                ErrorFields(Problem::AspectRatio, input.toStdString())
-                    .Sizes(picture.width, picture.height, flat.width, flat.height));
-}
-
 // The correction of one thread's strips: each row by its gains.
 class GainCorrector final : public RowCorrector {
   public:
@@ -97,7 +79,8 @@ void ProfileCorrector::Correct(const QString& input, const QString& output,
     for (const auto& part : recipe.parts) {
         CheckProfileServes(profiles_.Header(part.first), profiles_.Path(part.first), input,
                            nullptr);
-        CheckFits(header, input, profiles_.Header(part.first).flat, settings_.fit);
+        CheckFits(header.width, header.height, input, profiles_.Header(part.first).flat,
+                  settings_.fit);
     }
     const MemoryBudget::Hold memory =
         budget_.ForPicture(StripMemory(header, CarriesMetadataInMemory(file, out.format)),
@@ -122,6 +105,21 @@ void ProfileCorrector::Correct(const QString& input, const QString& output,
     WritePhoto(
         file, [&] { return std::make_unique<GainCorrector>(*gains, *tables, settings_.space); },
         output, out.format, out.quality, out.durability, confirm);
+}
+
+void CheckFits(std::int64_t width, std::int64_t height, const QString& input, const FlatField& flat,
+               FlatFit fit) {
+    if (fit == FlatFit::CropCentre || SameAspect(flat.width, flat.height, width, height)) return;
+    throw Error(ErrorKind::Picture,
+                QString("the picture is %1 x %2 pixels, but the lens profile was measured on "
+                        "%3 x %4, another aspect ratio; nothing was written.")
+                    .arg(width)
+                    .arg(height)
+                    .arg(flat.width)
+                    .arg(flat.height)
+                    .toStdString(),
+                ErrorFields(Problem::AspectRatio, input.toStdString())
+                    .Sizes(width, height, flat.width, flat.height));
 }
 
 std::int64_t StripMemory(const PhotoHeader& header, bool wholeFile) {

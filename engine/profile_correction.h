@@ -78,6 +78,11 @@ class ProfileCorrector {
     GainCache gains_;
 };
 
+// Raises ErrorKind::Picture (Problem::AspectRatio) naming `input` when a picture of
+// width x height is of another aspect ratio than `flat`, unless `fit` takes a centred crop.
+void CheckFits(std::int64_t width, std::int64_t height, const QString& input, const FlatField& flat,
+               FlatFit fit);
+
 // What correcting a picture of `header` a strip at a time holds at most, in bytes: the picture
 // library's strips (its decoder's, the correction's and its encoder's) and each thread's rows
 // of gains; with `wholeFile`, also the file as written, which carrying metadata into PNG and

@@ -186,18 +186,7 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
     for (const auto& part : recipe.parts) {
         const LensProfile& profile = profiles_.Header(part.first);
         CheckProfileServes(profile, profiles_.Path(part.first), input, &header);
-        if (!SameAspect(profile.flat.width, profile.flat.height, header.width, header.height) &&
-            settings_.fit != FlatFit::CropCentre) {
-            throw Error(
-                ErrorKind::Picture,
-                Native(input).toStdString() + " is " + std::to_string(header.width) + " x " +
-                    std::to_string(header.height) +
-                    " pixels, of another aspect ratio than the lens profile's " +
-                    std::to_string(profile.flat.width) + " x " +
-                    std::to_string(profile.flat.height) + ".",
-                ErrorFields(Problem::AspectRatio, input.toStdString())
-                    .Sizes(header.width, header.height, profile.flat.width, profile.flat.height));
-        }
+        CheckFits(header.width, header.height, input, profile.flat, settings_.fit);
     }
     const RawPicture* dark = nullptr;
     if (!darkPath_.isEmpty()) {
@@ -211,7 +200,6 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
     const MemoryBudget::Hold memory = budget_.ForPicture(
         samples * (2 + 2 + (blend ? 4 * std::int64_t(recipe.parts.size() + 1) : 0)),
         "the picture " + Native(input).toStdString());
-    RawPicture picture = reader.Read();
 
     RawGain gain;
     gain.cfa = header.cfa;
@@ -309,6 +297,8 @@ void RawCorrector::Correct(const QString& input, const QString& output, const Ga
         }
         return;
     }
+    // Only a correction of the samples reads them; a GainMap leaves them in the file.
+    RawPicture picture = reader.Read();
     const std::size_t rowSamples = std::size_t(header.width) * std::size_t(header.channels);
     constexpr std::int64_t kBand = 64;
     std::atomic<std::int64_t> pushed{0};

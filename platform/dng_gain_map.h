@@ -23,7 +23,7 @@ struct GainMap {
     std::vector<float> gains;  // pointsDown x pointsAcross, row by row
 };
 
-// The OpcodeList2 tag's content of `maps` (big-endian, as the DNG specification lays it out),
+// The OpcodeList2 tag's content of `maps` (big-endian, laid out as DNG readers parse it),
 // each opcode optional so that a reader that does not know it still opens the file.
 std::vector<std::uint8_t> OpcodeListOf(const std::vector<GainMap>& maps);
 

@@ -29,14 +29,18 @@
 #include <vips/vips8>
 
 #include "cli_steps.h"
+#include "lens_candidates.h"
 #include "lens_scene.h"
 #include "lensfun_data.h"
 
 namespace {
 
+using velmora::bench::Candidate;
 using velmora::bench::Folder;
 using velmora::bench::ProfileSmoothing;
 using velmora::bench::RunCli;
+using velmora::bench::Spread;
+using velmora::bench::StrongestPerLens;
 using velmora::bench::Verdict;
 
 using namespace velmora::scene;
@@ -55,48 +59,6 @@ const std::array<double, 3> kLuminance{0.2126, 0.7152, 0.0722};  // Rec. 709, li
 [[noreturn]] void Fail(const QString& message) {
     std::fprintf(stderr, "velmora_lens_quality: %s\n", qPrintable(message));
     std::exit(1);
-}
-
-// --- lensfun -----------------------------------------------------------------------------
-
-struct Candidate {
-    Lens lens;
-    double ev = 0;  // the corner's falloff, negative
-};
-
-std::vector<Candidate> ReadLensfun(const QString& folder) {
-    std::map<std::string, Candidate> strongest;  // one entry per lens, the strongest in range
-    for (const LensfunVignetting& entry : ReadLensfunVignetting(folder.toStdString())) {
-        Lens lens;
-        lens.k = {entry.k, entry.k, entry.k};
-        lens.name = entry.model + " at " + entry.focalText + " mm f/" + entry.apertureText +
-                    ", distance " + entry.distanceText;
-        const double ev = lens.CornerEv(0);
-        if (-ev < kLeastEv || -ev > kMostEv || !lens.IsFalloff()) continue;
-        const std::string key = entry.maker + " " + entry.model;
-        auto found = strongest.find(key);
-        if (found == strongest.end() || ev < found->second.ev) strongest[key] = {lens, ev};
-    }
-    std::vector<Candidate> lenses;
-    for (const auto& [key, candidate] : strongest)
-        lenses.push_back(candidate);
-    std::sort(lenses.begin(), lenses.end(), [](const Candidate& a, const Candidate& b) {
-        return a.ev > b.ev || (a.ev == b.ev && a.lens.name < b.lens.name);
-    });
-    return lenses;
-}
-
-// `count` lenses spread evenly over the range of falloffs found.
-std::vector<Candidate> Spread(const std::vector<Candidate>& all, int count) {
-    std::vector<Candidate> chosen;
-    if (all.empty()) return chosen;
-    const int n = std::min<int>(count, int(all.size()));
-    for (int i = 0; i < n; ++i) {
-        const std::size_t at =
-            n == 1 ? 0 : std::size_t(std::lround(double(i) * (all.size() - 1) / (n - 1)));
-        chosen.push_back(all[at]);
-    }
-    return chosen;
 }
 
 // --- the ideal gain ----------------------------------------------------------------------
@@ -574,7 +536,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     try {
-        const std::vector<Candidate> all = ReadLensfun(lensfun);
+        const std::vector<Candidate> all =
+            StrongestPerLens(lensfun, kLeastEv, kMostEv, [](const LensfunVignetting& entry) {
+                return entry.model + " at " + entry.focalText + " mm f/" + entry.apertureText +
+                       ", distance " + entry.distanceText;
+            });
         const std::vector<Candidate> lenses = Spread(all, lensCount);
         if (lenses.empty()) Fail("no lens in " + lensfun + " loses 1.9 to 2.4 EV in the corners");
         const std::vector<std::string> files = PhotosIn(photos.toStdString());

@@ -37,6 +37,7 @@
 
 #include "cli_steps.h"
 #include "correction/cfa_planes.h"
+#include "lens_candidates.h"
 #include "lens_scene.h"
 #include "lensfun_data.h"
 #include "platform/dng_writer.h"
@@ -44,9 +45,12 @@
 
 namespace {
 
+using velmora::bench::Candidate;
 using velmora::bench::Folder;
 using velmora::bench::ProfileSmoothing;
 using velmora::bench::RunCli;
+using velmora::bench::Spread;
+using velmora::bench::StrongestPerLens;
 using velmora::bench::Verdict;
 
 using namespace velmora;
@@ -103,45 +107,6 @@ std::size_t Index(int x, int y) {
 }
 
 // --- lensfun -----------------------------------------------------------------------------
-
-struct Candidate {
-    Lens lens;
-    double ev = 0;  // the corner's falloff, negative
-};
-
-std::vector<Candidate> ReadLensfun(const QString& folder) {
-    std::map<std::string, Candidate> strongest;  // one entry per lens, the strongest in range
-    for (const LensfunVignetting& entry : ReadLensfunVignetting(folder.toStdString())) {
-        Lens lens;
-        lens.k = {entry.k, entry.k, entry.k};
-        lens.name = entry.model + " at " + entry.focalText + " mm f/" + entry.apertureText;
-        const double ev = lens.CornerEv(0);
-        if (-ev < kLeastEv || -ev > kMostEv || !lens.IsFalloff()) continue;
-        const std::string key = entry.maker + " " + entry.model;
-        auto found = strongest.find(key);
-        if (found == strongest.end() || ev < found->second.ev) strongest[key] = {lens, ev};
-    }
-    std::vector<Candidate> lenses;
-    for (const auto& [key, candidate] : strongest)
-        lenses.push_back(candidate);
-    std::sort(lenses.begin(), lenses.end(), [](const Candidate& a, const Candidate& b) {
-        return a.ev > b.ev || (a.ev == b.ev && a.lens.name < b.lens.name);
-    });
-    return lenses;
-}
-
-// `count` lenses spread evenly over the range of falloffs found, the weakest and the strongest
-// first.
-std::vector<Candidate> Spread(const std::vector<Candidate>& all, int count) {
-    std::vector<Candidate> chosen;
-    const int n = std::min<int>(count, int(all.size()));
-    for (int i = 0; i < n; ++i) {
-        const std::size_t at =
-            n == 1 ? 0 : std::size_t(std::lround(double(i) * (all.size() - 1) / (n - 1)));
-        chosen.push_back(all[at]);
-    }
-    return chosen;
-}
 
 // The lens's falloff in the shape it has, deepened or eased per colour to kStops of its stops.
 Lens PerColour(const Lens& lens) {
@@ -614,7 +579,10 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     try {
-        const std::vector<Candidate> all = ReadLensfun(lensfun);
+        const std::vector<Candidate> all =
+            StrongestPerLens(lensfun, kLeastEv, kMostEv, [](const LensfunVignetting& entry) {
+                return entry.model + " at " + entry.focalText + " mm f/" + entry.apertureText;
+            });
         const std::vector<Candidate> lenses = Spread(all, lensCount);
         if (lenses.empty()) Fail("no lens in " + lensfun + " loses 1.0 to 2.0 EV in the corners");
         const std::vector<std::string> files = PhotosIn(photos.toStdString());
