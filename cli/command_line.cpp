@@ -5,6 +5,7 @@
 #include <QThread>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <optional>
 
 #include "engine/memory_budget.h"
@@ -22,6 +23,7 @@ const char kDescription[] =
     "           --profile, correct pictures of any size by the lens profile's gain, or with\n"
     "           --profiles, by the profiles of their camera, lens and aperture\n"
     "  profiles list a folder of lens profiles, or draw one profile as a picture\n"
+    "  master   combine calibration frames (flats, darks, bias) into a master frame\n"
     "\n"
     "Run 'velmora-cli COMMAND --help' for the options of a command.";
 
@@ -58,6 +60,18 @@ const char kProfilesDescription[] =
     "\n"
     "With --plot PROFILE OUT.png, draws the profile instead: its falloff as a false-colour map in\n"
     "EV with contour lines, beside the falloff of each channel from the centre to the corners.";
+
+const char kMasterDescription[] =
+    "Combines FRAMEs (FITS, TIFF of 8, 16 or 32-bit float, or raw files, all of one size) place\n"
+    "by place into a 32-bit float master frame: FITS when MASTER ends in .fits, .fit or .fts,\n"
+    "else TIFF. mean and median (an even count: the mean of the two middle values) take every\n"
+    "value; sigma-clip leaves out, again and again until none is left out, the values below\n"
+    "median - low x sigma or above median + high x sigma of those still kept (sigma their\n"
+    "standard deviation, dividing by their count), then takes the mean of the rest; winsorized\n"
+    "moves such values onto those bounds instead, again and again, then takes the mean. Values\n"
+    "that are not a number take no part. The master carries the first frame's header and\n"
+    "records the method, K, the frames and the values rejected. A band of rows of every frame\n"
+    "is held at a time, never the frames whole.";
 
 using Option = QCommandLineOption;
 
@@ -187,6 +201,20 @@ const QList<Option> kProfilesOptions{
     Option({"j", "jobs"}, "Profiles read at once (default: one per processor core).", "N"),
 };
 
+const QList<Option> kMasterOptions{
+    Option("method", "How each place's values are combined.", "mean|median|sigma-clip|winsorized",
+           "median"),
+    Option("low", "sigma-clip and winsorized: K below the median, in sigma (default 3).", "K", "3"),
+    Option("high", "sigma-clip and winsorized: K above the median, in sigma (default 3).", "K",
+           "3"),
+    Option("scale",
+           "Multiply each frame first so that its mean or median (per channel, per position of a "
+           "mosaic) equals the first frame's, for flats of different exposure (default none).",
+           "none|mean|median", "none"),
+    Option({"o", "output"}, "The master frame to write.", "MASTER"),
+    Option({"j", "jobs"}, "Threads (default: one per processor core).", "N"),
+};
+
 // A name the command line takes for a value; aliases are taken but not offered.
 template <typename T>
 struct Named {
@@ -218,6 +246,17 @@ const Named<PhotoFormat> kFormats[] = {
     {"bmp", PhotoFormat::Bmp},        {"png", PhotoFormat::Png},
     {"tiff", PhotoFormat::Tiff},      {"jpeg", PhotoFormat::Jpeg},
     {"tif", PhotoFormat::Tiff, true}, {"jpg", PhotoFormat::Jpeg, true}};
+
+const Named<CombineMethod> kMethods[] = {{"mean", CombineMethod::Mean},
+                                         {"average", CombineMethod::Mean, true},
+                                         {"median", CombineMethod::Median},
+                                         {"sigma-clip", CombineMethod::SigmaClip},
+                                         {"sigma", CombineMethod::SigmaClip, true},
+                                         {"winsorized", CombineMethod::Winsorized},
+                                         {"winsorised", CombineMethod::Winsorized, true}};
+const Named<MasterOptions::Scale> kScales[] = {{"none", MasterOptions::Scale::None},
+                                               {"mean", MasterOptions::Scale::Mean},
+                                               {"median", MasterOptions::Scale::Median}};
 
 // What is wrong with a command line, or nothing.
 using Wrong = std::optional<QString>;
@@ -543,6 +582,37 @@ CommandLine ParseProfiles(const QStringList& arguments) {
     return result;
 }
 
+// A positive number of standard deviations.
+Wrong Sigmas(const QCommandLineParser& parser, const QString& option, double& value) {
+    bool ok = false;
+    value = parser.value(option).trimmed().toDouble(&ok);
+    if (ok && std::isfinite(value) && value > 0) return {};
+    return "--" + option + " needs a positive number of standard deviations, not \"" +
+           parser.value(option) + "\".";
+}
+
+CommandLine ParseMaster(const QStringList& arguments) {
+    QCommandLineParser parser;
+    if (auto done = Parse(parser, arguments, "master", kMasterDescription, {kMasterOptions},
+                          {{"master", "Combine frames into a master frame.", "master"},
+                           {"FRAME", "The frames, two or more.", "FRAME..."}})) {
+        return *done;
+    }
+    CommandLine result = Result(CommandLine::Action::Master, "master");
+    MasterOptions& options = result.master;
+    options.frames = parser.positionalArguments().mid(1);
+    options.output = parser.value("output");
+    Wrong wrong = ReadJobs(parser, options.jobs);
+    if (!wrong) wrong = Choose(parser, "method", kMethods, options.rule.method);
+    if (!wrong) wrong = Choose(parser, "scale", kScales, options.scale);
+    if (!wrong) wrong = Sigmas(parser, "low", options.rule.low);
+    if (!wrong) wrong = Sigmas(parser, "high", options.rule.high);
+    if (!wrong && options.output.isEmpty()) wrong = "--output needs the MASTER file to write.";
+    if (!wrong && options.frames.isEmpty()) wrong = "no FRAME is given.";
+    if (!wrong && options.frames.contains(QString())) wrong = "a FRAME name is empty.";
+    return wrong ? UsageError("master", *wrong) : result;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -550,7 +620,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(kDescription);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument("command", "tune, filter or profiles.", "COMMAND");
+    parser.addPositionalArgument("command", "tune, filter, profiles or master.", "COMMAND");
     // Everything after the command belongs to the command's own parser.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
@@ -564,7 +634,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (positional.isEmpty()) {
         if (parser.isSet(help)) return Help({}, parser.helpText());
-        return UsageError({}, "no command is given; use tune, filter or profiles.");
+        return UsageError({}, "no command is given; use tune, filter, profiles or master.");
     }
 
     QStringList commandArguments{arguments.value(0)};
@@ -574,7 +644,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (command == "tune") return ParseTune(commandArguments);
     if (command == "filter") return ParseFilter(commandArguments);
     if (command == "profiles") return ParseProfiles(commandArguments);
-    return UsageError({}, "unknown command \"" + command + "\"; use tune, filter or profiles.");
+    if (command == "master") return ParseMaster(commandArguments);
+    return UsageError({},
+                      "unknown command \"" + command + "\"; use tune, filter, profiles or master.");
 }
 
 }  // namespace velmora

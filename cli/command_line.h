@@ -8,6 +8,7 @@
 #include "correction/cfa_planes.h"
 #include "correction/correction_map.h"
 #include "correction/filtering.h"
+#include "correction/frame_combine.h"
 #include "correction/lens_profile.h"
 #include "engine/correction_settings.h"
 #include "platform/photo_file.h"
@@ -85,14 +86,24 @@ struct ProfilesOptions {
     int jobs = 1;
 };
 
+// `master`: frames combined place by place into a master frame.
+struct MasterOptions {
+    QStringList frames;
+    QString output;
+    CombineRule rule;
+    enum class Scale { None, Mean, Median } scale = Scale::None;
+    int jobs = 1;
+};
+
 struct CommandLine {
-    enum class Action { ShowHelp, ShowVersion, Tune, Filter, Profiles, UsageError };
+    enum class Action { ShowHelp, ShowVersion, Tune, Filter, Profiles, Master, UsageError };
     Action action = Action::UsageError;
     QString text;     // the help or version text, or what is wrong with the command line
     QString command;  // "tune", "filter" or empty, for pointing at the right help
     TuneOptions tune;
     FilterOptions filter;
     ProfilesOptions profiles;
+    MasterOptions master;
 };
 
 // Reads `arguments` (program name first):
@@ -105,7 +116,9 @@ struct CommandLine {
 // [--format bmp|png|tiff|jpeg] [--quality N] [--crop centre] [--memory SIZE]
 // [--output FILE | --output-dir DIR] [--jobs N] [--quiet] INPUT...`, the same with
 // `--profiles DIR [--fallback FILE] [--explain] [--interpolate cubic|linear]` in place of
-// `--profile FILE`, `profiles DIR` or `profiles --plot PROFILE OUT.png`, plus --help and
+// `--profile FILE`, `profiles DIR`, `profiles --plot PROFILE OUT.png` or `master --method
+// mean|median|sigma-clip|winsorized [--low K] [--high K] [--scale none|mean|median]
+// --output MASTER FRAME...`, plus --help and
 // --version.
 // Looks at no file: what the files allow is decided when the command runs.
 CommandLine ParseCommandLine(const QStringList& arguments);

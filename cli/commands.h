@@ -34,6 +34,10 @@ int RunLibraryFilterCommand(const FilterOptions& options);
 // one with what is wrong (status 1); `profiles --plot PROFILE OUT.png`: the profile drawn.
 int RunProfilesCommand(const ProfilesOptions& options);
 
+// `master`: the frames combined into the master (see CombineMaster), with the values rejected
+// and each frame's scale printed. Refuses a master that would replace one of its frames.
+int RunMasterCommand(const MasterOptions& options);
+
 // The threads of a batch's pool: one per job, and at least one per core.
 int PoolThreads(int jobs);
 

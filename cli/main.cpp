@@ -43,6 +43,9 @@ int main(int argc, char* argv[]) {
         case CommandLine::Action::Profiles:
             velmora::StartPhotoLibrary(argv[0]);
             return velmora::RunProfilesCommand(command.profiles);
+        case CommandLine::Action::Master:
+            velmora::StartPhotoLibrary(argv[0]);
+            return velmora::RunMasterCommand(command.master);
         case CommandLine::Action::UsageError:
             break;
     }

@@ -34,6 +34,8 @@ const char* const kLens[] = {"Exif.Photo.LensModel", "Exif.Image.LensModel", "Xm
                              "Xmp.aux.Lens"};
 const char* const kFocalLength[] = {"Exif.Photo.FocalLength", "Exif.Image.FocalLength",
                                     "Xmp.exif.FocalLength"};
+const char* const kExposureTime[] = {"Exif.Photo.ExposureTime", "Exif.Image.ExposureTime",
+                                     "Xmp.exif.ExposureTime"};
 const char* const kFNumber[] = {"Exif.Photo.FNumber", "Exif.Image.FNumber", "Xmp.exif.FNumber"};
 const char* const kFocusDistance[] = {"Exif.Photo.SubjectDistance", "Exif.Image.SubjectDistance",
                                       "Xmp.exif.SubjectDistance"};
@@ -106,6 +108,17 @@ ShotSettings ReadShotSettings(const QString& path) {
         return {};  // a format the library does not read: nothing recorded
     }
     return shot;
+}
+
+double ReadExposureTime(const QString& path) {
+    try {
+        Exiv2::Image::AutoPtr image =
+            Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
+        image->readMetadata();
+        return Number(*image, kExposureTime);
+    } catch (const Exiv2::AnyError&) {
+        return 0;
+    }
 }
 
 void CarryMetadata(const QString& input, const std::filesystem::path& written,

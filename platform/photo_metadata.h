@@ -15,6 +15,10 @@ void StartMetadataLibrary();
 // metadata cannot be read, stays empty or zero.
 ShotSettings ReadShotSettings(const QString& path);
 
+// The exposure time, in seconds, that the picture file `path` records in its EXIF (or XMP); zero
+// where it records none.
+double ReadExposureTime(const QString& path);
+
 // Copies the EXIF, IPTC and XMP of the picture file `input` into the PNG or TIFF file `written`,
 // where the picture library leaves some out (EXIF and IPTC in TIFF, IPTC in PNG). The
 // orientation tag goes along unchanged. An input whose metadata cannot be read gives none.
