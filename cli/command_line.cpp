@@ -39,7 +39,13 @@ const char kTuneDescription[] =
     "filter --profiles). References shot with other settings are refused unless --force.\n"
     "Raw references (DNG, CR2, NEF, ARW, RAF, ...) give a raw profile instead: the signal above\n"
     "black (or --dark) of every sample, kept and smoothed per position of the colour filter\n"
-    "array, for correcting raw pictures of that layout.";
+    "array, for correcting raw pictures of that layout.\n"
+    "Frames (FITS, 32-bit float TIFF) give a flat instead: the references less the dark-flat\n"
+    "(--dark) or bias, averaged place by place, smoothed only when --smooth says so, normalised\n"
+    "to each channel's (or CFA position's) centre or --level mean, and written as a 32-bit\n"
+    "float frame (FITS or TIFF by the suffix of FILE). From two references or more it also\n"
+    "prints the sensor's PRNU, and with two --dark frames (or a master of several) its DSNU,\n"
+    "by EMVA 1288.";
 
 const char kFilterDescription[] =
     "Adds the stored correction map onto each INPUT (or, in gain mode, multiplies each INPUT\n"
@@ -51,7 +57,10 @@ const char kFilterDescription[] =
     "in its own format (or --format): INPUT.<suffix> beside each input, or the file or folder\n"
     "given. EXIF, XMP, IPTC and the colour profile go along into PNG, TIFF and JPEG; BMP cannot\n"
     "hold them. A raw INPUT is corrected on its own samples, per position of its colour filter\n"
-    "array, by a raw profile, and written as a DNG (INPUT.dng).";
+    "array, by a raw profile, and written as a DNG (INPUT.dng).\n"
+    "Frames (FITS, 32-bit float TIFF) are calibrated by a flat of frames (or any master flat):\n"
+    "(INPUT - dark or bias) x level / flat, written as 32-bit float in the input's own format\n"
+    "with its header cards and HISTORY, neither rounded nor cut at full scale.";
 
 const char kProfilesDescription[] =
     "Lists the lens profiles of DIR: camera, lens, focal length, f-number, size, the corners'\n"
@@ -95,9 +104,17 @@ const QList<Option> kTuneOptions{
            "give a raw profile, kept per position of the colour filter array, for raw pictures.",
            "FILE"),
     Option("dark",
-           "With --profile and raw references: subtract the raw dark frame DARK (same camera "
-           "and size) from each, in place of the black level.",
+           "With --profile: subtract the dark frame DARK (same size) from each reference: for "
+           "raw references a raw dark of the same camera, in place of the black level; for "
+           "frames (FITS, float TIFF) a dark-flat, or a master. Frames take it more than once: "
+           "the darks are averaged.",
            "DARK"),
+    Option("bias", "With --profile and frames: subtract the bias frame BIAS from each.", "BIAS"),
+    Option("dark-scale",
+           "With frames, --dark and --bias: exposure subtracts BIAS + (DARK - BIAS) x t / t_dark, "
+           "the exposure times from FITS EXPTIME (or EXPOSURE) or EXIF ExposureTime; none "
+           "(default) subtracts DARK.",
+           "none|exposure", "none"),
     Option("level",
            "With --profile: what each channel (raw: each CFA position) is normalised to: centre "
            "(default) or its mean over the frame.",
@@ -177,8 +194,15 @@ const QList<Option> kFilterOptions{
            "metadata. A raw file given a format is corrected, then developed (camera white "
            "balance, sRGB).",
            "bmp|png|tiff|jpeg"),
+    Option("bias", "With --profile, frames: subtract the bias frame BIAS from each.", "BIAS"),
+    Option("dark-scale",
+           "With frames, --dark and --bias: exposure subtracts BIAS + (DARK - BIAS) x t / t_dark, "
+           "the exposure times from FITS EXPTIME (or EXPOSURE) or EXIF ExposureTime; none "
+           "(default) subtracts DARK.",
+           "none|exposure", "none"),
     Option("dark",
-           "With --profile, raw pictures: subtract the raw dark frame DARK (same camera and size) "
+           "With --profile, frames: subtract the dark frame DARK (more than once: averaged). Raw "
+           "pictures: subtract the raw dark frame DARK (same camera and size) "
            "from each, in place of the black level.",
            "DARK"),
     Option("gain-map",
@@ -240,6 +264,7 @@ const Named<bool> kInterpolations[] = {{"cubic", true}, {"linear", false}};
 const Named<PlaneLevel> kLevels[] = {{"centre", PlaneLevel::Centre},
                                      {"center", PlaneLevel::Centre, true},
                                      {"mean", PlaneLevel::Mean}};
+const Named<bool> kDarkScales[] = {{"none", false}, {"exposure", true}};
 const Named<FlatFit> kCrops[] = {{"centre", FlatFit::CropCentre},
                                  {"center", FlatFit::CropCentre, true}};
 const Named<PhotoFormat> kFormats[] = {
@@ -378,6 +403,21 @@ Wrong ReadShotOptions(const QCommandLineParser& parser, ShotSettings& shot) {
     return {};
 }
 
+// The dark frames and bias of frames, and how the dark is scaled.
+Wrong ReadDarks(const QCommandLineParser& parser, QStringList& darks, QString& bias,
+                bool& darkScale) {
+    darks = parser.values("dark");
+    bias = parser.value("bias");
+    if (darks.contains(QString())) return "--dark needs a file.";
+    if (parser.isSet("bias") && bias.isEmpty()) return "--bias needs a file.";
+    if (Wrong wrong = Choose(parser, "dark-scale", kDarkScales, darkScale)) return wrong;
+    if (darkScale && (darks.isEmpty() || bias.isEmpty())) {
+        return "--dark-scale exposure needs --dark and --bias: it scales the dark's current, "
+               "the dark less the bias.";
+    }
+    return {};
+}
+
 CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList& references) {
     CommandLine result = Result(CommandLine::Action::Tune, "tune");
     TuneOptions& options = result.tune;
@@ -390,6 +430,7 @@ CommandLine ParseProfileTune(const QCommandLineParser& parser, const QStringList
     if (options.profileFile.isEmpty()) wrong = "--profile needs a file.";
     if (!wrong && parser.isSet("dark") && options.dark.isEmpty()) wrong = "--dark needs a file.";
     if (!wrong) wrong = Choose(parser, "level", kLevels, options.level);
+    if (!wrong) wrong = ReadDarks(parser, options.darks, options.bias, options.darkScale);
     if (!wrong && references.contains(QString())) wrong = "a REFERENCE name is empty.";
     if (!wrong) {
         wrong = FirstSet(parser, {"map", "preview"},
@@ -411,7 +452,7 @@ CommandLine ParseMapTune(const QCommandLineParser& parser, const QStringList& po
     QStringList shotNames;
     for (const Option& option : kShotOptions)
         shotNames << option.names().front();
-    Wrong wrong = FirstSet(parser, shotNames + QStringList{"dark", "level"},
+    Wrong wrong = FirstSet(parser, shotNames + QStringList{"dark", "bias", "dark-scale", "level"},
                            " needs --profile; the map does not record the lens.");
     if (!wrong && positional.size() > 1) {
         wrong =
@@ -477,7 +518,8 @@ Wrong ReadMapFilter(const QCommandLineParser& parser, FilterOptions& options) {
     options.mode = mode.mode;
     if (options.mapFile.isEmpty()) return "--map needs a file.";
     return FirstSet(parser,
-                    {"correct", "space", "format", "quality", "crop", "memory", "dark", "gain-map"},
+                    {"correct", "space", "format", "quality", "crop", "memory", "dark", "bias",
+                     "dark-scale", "gain-map"},
                     " needs --profile; the map's modes write BMP as they always have.");
 }
 
@@ -520,7 +562,9 @@ Wrong ReadProfileFilter(const QCommandLineParser& parser, FilterOptions& options
         options.format = format;
     }
     options.dark = parser.value("dark");
-    if (parser.isSet("dark") && options.dark.isEmpty()) return "--dark needs a file.";
+    if (Wrong wrong = ReadDarks(parser, options.darks, options.bias, options.darkScale)) {
+        return wrong;
+    }
     options.gainMap = parser.isSet("gain-map");
     if (options.gainMap && parser.isSet("dark")) {
         return "--gain-map keeps the raw data as they are, and a dark frame cannot be expressed "

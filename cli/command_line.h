@@ -44,6 +44,10 @@ struct TuneOptions {
     bool force = false;  // take references that disagree on their settings together
     QString dark;        // raw references: a dark frame subtracted from each
     PlaneLevel level = PlaneLevel::Centre;
+    // Frames (FITS, float TIFF): every --dark, averaged, and the bias, subtracted from each.
+    QStringList darks;
+    QString bias;
+    bool darkScale = false;  // the dark less the bias scaled by exposure
 };
 
 // How `filter` corrects each picture by the map: the window's filtering in one of its modes, or
@@ -72,6 +76,9 @@ struct FilterOptions {
     std::optional<PhotoFormat> format;  // none: each input's own (a raw file's: DNG)
     int quality = 95;
     QString dark;             // raw pictures: a dark frame subtracted from each
+    QStringList darks;        // frames: every --dark, averaged
+    QString bias;             // frames: a bias frame
+    bool darkScale = false;   // frames: the dark less the bias scaled by exposure
     bool gainMap = false;     // DNG inputs: the raw data kept, the gains added as a GainMap
     std::int64_t memory = 0;  // the budget, in bytes
 

@@ -34,6 +34,15 @@ int RunLibraryFilterCommand(const FilterOptions& options);
 // one with what is wrong (status 1); `profiles --plot PROFILE OUT.png`: the profile drawn.
 int RunProfilesCommand(const ProfilesOptions& options);
 
+// `tune FRAME... --profile FLAT`, for frames (FITS, float TIFF; see IsFrameFile): the flat less
+// the darks or bias (see MeasureFrameFlat), written as a float frame, with its summary and,
+// from two references or more, the sensor's PRNU and DSNU.
+int RunFrameTuneCommand(const TuneOptions& options);
+
+// `filter --profile FLAT FRAME...`: each light frame calibrated (see CalibrateFrame) into a
+// float frame of its own format, `options.jobs` at a time.
+int RunFrameFilterCommand(const FilterOptions& options);
+
 // `master`: the frames combined into the master (see CombineMaster), with the values rejected
 // and each frame's scale printed. Refuses a master that would replace one of its frames.
 int RunMasterCommand(const MasterOptions& options);

@@ -6,6 +6,7 @@
 #include "cli/console.h"
 #include "correction/error.h"
 #include "correction/map_store.h"
+#include "engine/frame_calibration.h"
 #include "engine/map_round_trip.h"
 #include "engine/map_sidecar.h"
 #include "engine/output_plan.h"
@@ -47,7 +48,33 @@ QString SizeWarning(const QString& input, const PictureSize& size, const MapSide
 
 int RunFilterCommand(const FilterOptions& options) {
     if (!options.profilesFolder.isEmpty()) return RunLibraryFilterCommand(options);
-    if (!options.profileFile.isEmpty()) return RunProfileFilterCommand(options);
+    if (!options.profileFile.isEmpty()) {
+        // Frames are calibrated by a flat of frames, pictures by a lens profile.
+        const bool frameFlat = IsFrameFile(options.profileFile);
+        for (const QString& input : options.inputs) {
+            if (IsFrameFile(input) != frameFlat) {
+                ReportUsageError(
+                    "nothing was done: " + Native(input) +
+                        (frameFlat ? " is not a frame (FITS, float TIFF), and the flat "
+                                   : " is a frame (FITS, float TIFF), and the lens profile ") +
+                        Native(options.profileFile) +
+                        (frameFlat ? " serves frames only."
+                                   : " serves pictures only; tune a "
+                                     "flat from frames."),
+                    "filter");
+                return kUsageError;
+            }
+        }
+        if (frameFlat) return RunFrameFilterCommand(options);
+        if (options.darks.size() > 1 || !options.bias.isEmpty() || options.darkScale) {
+            ReportUsageError(
+                "nothing was done: --bias, --dark-scale and more than one --dark "
+                "serve frames (FITS, float TIFF).",
+                "filter");
+            return kUsageError;
+        }
+        return RunProfileFilterCommand(options);
+    }
     const OutputPlan plan =
         PlanOutputs(options.inputs, options.outputFile, options.outputFolder, options.mapFile);
     if (!plan.refusal.isEmpty()) {

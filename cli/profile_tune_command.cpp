@@ -1,4 +1,5 @@
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <new>
@@ -7,6 +8,7 @@
 #include "cli/console.h"
 #include "correction/cfa_planes.h"
 #include "correction/flat_field.h"
+#include "engine/frame_calibration.h"
 #include "engine/lens_profile_measure.h"
 #include "engine/output_plan.h"
 #include "engine/shot_text.h"
@@ -180,6 +182,23 @@ QString RefusalFor(const TuneOptions& options) {
 int RunProfileTuneCommand(const TuneOptions& options) {
     if (const QString refusal = RefusalFor(options); !refusal.isEmpty()) {
         ReportUsageError("nothing was done: " + refusal, "tune");
+        return kUsageError;
+    }
+    const qsizetype frames = std::count_if(options.references.begin(), options.references.end(),
+                                           [](const QString& r) { return IsFrameFile(r); });
+    if (frames > 0 && frames < options.references.size()) {
+        ReportUsageError(
+            "nothing was done: frames (FITS, float TIFF) and pictures are not "
+            "measured together.",
+            "tune");
+        return kUsageError;
+    }
+    if (frames > 0) return RunFrameTuneCommand(options);
+    if (options.darks.size() > 1 || !options.bias.isEmpty() || options.darkScale) {
+        ReportUsageError(
+            "nothing was done: --bias, --dark-scale and more than one --dark serve "
+            "frames (FITS, float TIFF).",
+            "tune");
         return kUsageError;
     }
     try {

@@ -65,6 +65,34 @@ std::string CardKey(const std::string& card) {
     return key;
 }
 
+// The lines of a float TIFF's description that WriteFloatFrame made of cards, as cards again.
+std::vector<std::string> CardsOfDescription(const std::string& description) {
+    std::vector<std::string> cards;
+    std::size_t start = 0;
+    while (start < description.size()) {
+        std::size_t end = description.find('\n', start);
+        if (end == std::string::npos) end = description.size();
+        const std::string line = description.substr(start, end - start);
+        start = end + 1;
+        std::string card;
+        if (line.rfind("HISTORY ", 0) == 0 || line.rfind("COMMENT ", 0) == 0) {
+            card = line;
+        } else if (const std::size_t equals = line.find(" = ");
+                   equals != std::string::npos && equals > 0 && equals <= 8) {
+            const std::string key = line.substr(0, equals);
+            if (key.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") !=
+                std::string::npos)
+                continue;
+            card = key + std::string(8 - key.size(), ' ') + "= " + line.substr(equals + 3);
+        } else {
+            continue;
+        }
+        card.resize(80, ' ');
+        cards.push_back(card);
+    }
+    return cards;
+}
+
 class FitsFrame final : public FrameReader {
   public:
     FitsFrame(const QString& path, fitsfile* file, FrameInfo info)
@@ -213,6 +241,18 @@ class PictureFrame final : public FrameReader {
         const int bands = image->Bands;
         info.channels = bands >= 3 ? 3 : 1;
         if (const double seconds = ReadExposureTime(path); seconds > 0) info.exposure = seconds;
+        const char* description = nullptr;
+        if (info.floating && vips_image_get_typeof(image, "image-description") != 0 &&
+            vips_image_get_string(image, "image-description", &description) == 0) {
+            info.cards = CardsOfDescription(description);
+            if (const auto pattern = CardValue(info.cards, "BAYERPAT"); pattern && bands == 1)
+                info.cfa = CfaFromLetters(*pattern);
+            if (const auto seconds = CardValue(info.cards, "EXPTIME")) {
+                info.exposure = std::atof(seconds->c_str());
+            }
+            std::erase_if(info.cards,
+                          [](const std::string& card) { return IsLayoutCard(CardKey(card)); });
+        }
         // An alpha band takes no part; every sample is read as a float.
         VipsImage* colour = nullptr;
         if (bands == info.channels) {
@@ -458,6 +498,37 @@ void WriteTiff(const QString& path, const std::filesystem::path& temporary, cons
 
 }  // namespace
 
+std::optional<std::string> CardValue(const std::vector<std::string>& cards,
+                                     const std::string& key) {
+    for (const std::string& card : cards) {
+        if (CardKey(card) != key || card.size() < 10 || card.compare(8, 2, "= ") != 0) continue;
+        std::string value = card.substr(10);
+        const std::size_t begin = value.find_first_not_of(' ');
+        if (begin == std::string::npos) return std::string();
+        value.erase(0, begin);
+        if (value.front() == '\'') {
+            std::string text;
+            for (std::size_t i = 1; i < value.size(); ++i) {
+                if (value[i] == '\'') {
+                    if (i + 1 < value.size() && value[i + 1] == '\'') {
+                        text += '\'';
+                        ++i;
+                        continue;
+                    }
+                    break;
+                }
+                text += value[i];
+            }
+            text.erase(text.find_last_not_of(' ') + 1);
+            return text;
+        }
+        value = value.substr(0, value.find('/'));
+        value.erase(value.find_last_not_of(' ') + 1);
+        return value;
+    }
+    return std::nullopt;
+}
+
 bool IsFitsFile(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "fits" || suffix == "fit" || suffix == "fts";
@@ -470,9 +541,9 @@ std::unique_ptr<FrameReader> FrameReader::Open(const QString& path) {
 }
 
 void WriteFloatFrame(const QString& path, const FrameInfo& info, std::vector<FrameCard>& cards,
-                     const std::function<void(FrameSink&)>& produce) {
-    ReplaceFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()),
-                          Durability::FlushEachFile, [&](const std::filesystem::path& temporary) {
+                     const std::function<void(FrameSink&)>& produce, Durability durability) {
+    ReplaceFileAtomically(std::filesystem::path(QFile::encodeName(path).constData()), durability,
+                          [&](const std::filesystem::path& temporary) {
                               if (IsFitsFile(path)) {
                                   WriteFits(path, temporary, info, cards, produce);
                               } else {

@@ -2,12 +2,14 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "correction/atomic_file.h"
 #include "correction/image_view.h"
 
 namespace velmora {
@@ -24,10 +26,15 @@ struct FrameInfo {
     bool floating = false;  // the file stores floating-point samples
     int bits = 16;          // of each stored sample
     std::optional<double> exposure;  // seconds: FITS EXPTIME (or EXPOSURE), EXIF ExposureTime
-    // A FITS's header cards, 80 characters each, but for those that describe its layout: what
-    // an output of it carries.
+    // A FITS's header cards, 80 characters each, but for those that describe its layout (a
+    // float TIFF's, from the lines of its description that this program wrote): what an output
+    // of it carries.
     std::vector<std::string> cards;
 };
+
+// The value of the card `key` among `cards` ('quoted' text unquoted, the comment left out);
+// nothing where there is no such card.
+std::optional<std::string> CardValue(const std::vector<std::string>& cards, const std::string& key);
 
 // Whether `path` names a FITS file by its suffix (.fits, .fit, .fts, any case).
 bool IsFitsFile(const QString& path);
@@ -75,6 +82,7 @@ class FrameSink {
 // the sink it is given; `cards` may still grow while it runs. Written atomically: on any failure
 // the file is as before. Raises ErrorKind::File naming the file, and what `produce` raises.
 void WriteFloatFrame(const QString& path, const FrameInfo& info, std::vector<FrameCard>& cards,
-                     const std::function<void(FrameSink&)>& produce);
+                     const std::function<void(FrameSink&)>& produce,
+                     Durability durability = Durability::FlushEachFile);
 
 }  // namespace velmora

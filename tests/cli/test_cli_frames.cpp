@@ -2,6 +2,7 @@
 // TIFF, combined into masters, their header cards carried, and the refusals of bad frames.
 #include <fitsio.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -22,8 +23,8 @@ struct Fits {
     int width = 31;
     int height = 17;
     int planes = 1;
-    QString bayer;  // BAYERPAT, where given
-    double exposure = 30;
+    QString bayer;         // BAYERPAT, where given
+    double exposure = 30;  // negative: none recorded
     // The value of plane c at (x, y).
     std::function<double(int, int, int)> value = [](int x, int y, int c) {
         return 1000 + x * 7 + y * 3 + c * 100;
@@ -39,7 +40,7 @@ void WriteFits(const Fits& frame, const QString& path) {
     const int type = frame.bitpix == 16 ? USHORT_IMG : frame.bitpix;
     fits_create_img(file, type, frame.planes == 1 ? 2 : 3, size, &status);
     double exposure = frame.exposure;
-    fits_write_key(file, TDOUBLE, "EXPTIME", &exposure, "seconds", &status);
+    if (exposure >= 0) fits_write_key(file, TDOUBLE, "EXPTIME", &exposure, "seconds", &status);
     fits_write_key_str(file, "OBJECT", "M 31", nullptr, &status);
     fits_write_key_str(file, "DATE-OBS", "2026-12-09T21:00:00", nullptr, &status);
     if (!frame.bayer.isEmpty())
@@ -183,6 +184,136 @@ class FramesTest : public QObject {
         const auto scaled = FrameReader::Open(At("scaled.fits"));
         const std::vector<float> mean = ReadAll(*scaled);
         QVERIFY(std::abs(mean[1] - 1001.0f) < 1e-3f);
+    }
+
+    // Flats less a dark-flat, lights less a dark (or the bias, or the dark's current scaled by
+    // exposure), divided by the flat at its mean: each output is the definition computed here.
+    void CalibratesLightsByTheirDefinition_data() {
+        QTest::addColumn<QStringList>("tune");
+        QTest::addColumn<QStringList>("filter");
+        QTest::addColumn<QString>("light");
+        QTest::addColumn<int>("offset");  // 0: dark, 1: bias, 2: bias + (dark - bias) / 2
+        QTest::newRow("dark") << QStringList{"--dark", "dflat.fits"}
+                              << QStringList{"--dark", "dark.fits"} << "light.fits" << 0;
+        QTest::newRow("bias") << QStringList{"--bias", "bias.fits"}
+                              << QStringList{"--bias", "bias.fits"} << "light.fits" << 1;
+        QTest::newRow("dark scaled by exposure")
+            << QStringList{"--dark", "dflat.fits"}
+            << QStringList{"--dark", "dark.fits", "--bias", "bias.fits", "--dark-scale", "exposure"}
+            << "light.fits" << 2;
+        QTest::newRow("float TIFF light") << QStringList{"--dark", "dflat.fits"}
+                                          << QStringList{"--dark", "dark.fits"} << "light.tif" << 0;
+    }
+    void CalibratesLightsByTheirDefinition() {
+        QFETCH(QStringList, tune);
+        QFETCH(QStringList, filter);
+        QFETCH(QString, light);
+        QFETCH(int, offset);
+        const auto bias = [](int x, int) { return 500.0 + x % 3; };
+        const auto current = [](int x, int y) { return (x > 25 && y < 4) ? 40.0 : 1.0; };
+        const auto lens = [](int x, int y) {
+            return 1 - 0.4 * ((x - 15) * (x - 15) + (y - 8) * (y - 8)) / 289.0;
+        };
+        Fits frame;
+        frame.bitpix = -32;
+        const auto write = [&](const QString& name, double exposure,
+                               std::function<double(int, int)> value) {
+            Fits f = frame;
+            f.exposure = exposure;
+            f.value = [=](int x, int y, int) { return value(x, y); };
+            WriteFits(f, At(name));
+        };
+        write("dflat.fits", 2, [&](int x, int y) { return bias(x, y) + current(x, y) * 2; });
+        write("f1.fits", 2,
+              [&](int x, int y) { return bias(x, y) + current(x, y) * 2 + 20000 * lens(x, y); });
+        write("f2.fits", 2,
+              [&](int x, int y) { return bias(x, y) + current(x, y) * 2 + 20400 * lens(x, y); });
+        write("dark.fits", 60, [&](int x, int y) { return bias(x, y) + current(x, y) * 60; });
+        write("bias.fits", 0, bias);
+        const auto scene = [&](int x, int y) {
+            return bias(x, y) + current(x, y) * 30 + (3000 + 50 * x) * lens(x, y);
+        };
+        write("light.fits", 30, scene);
+        QVERIFY(
+            RunCli({"master", "--method", "mean", "-o", "light.tif", "light.fits"}, dir_->path())
+                .exitCode == 0);
+        CliRun run = RunCli(QStringList{"tune", "f1.fits", "f2.fits", "--profile", "flat.fits",
+                                        "--level", "mean", "--smooth", "0"} +
+                                tune,
+                            dir_->path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        run = RunCli(QStringList{"filter", "--profile", "flat.fits", "-o",
+                                 "out." + QFileInfo(light).suffix(), light} +
+                         filter,
+                     dir_->path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        // The flat and its mean as ccdproc's flat_correct takes them.
+        std::vector<double> flat;
+        double mean = 0;
+        for (int y = 0; y < frame.height; ++y) {
+            for (int x = 0; x < frame.width; ++x) {
+                const double darkFlat = (offset == 1 ? bias(x, y) : bias(x, y) + current(x, y) * 2);
+                flat.push_back((bias(x, y) + current(x, y) * 2) + 20200 * lens(x, y) - darkFlat);
+                mean += flat.back() / (frame.width * frame.height);
+            }
+        }
+        const auto out = FrameReader::Open(At("out." + QFileInfo(light).suffix()));
+        const std::vector<float> values = ReadAll(*out);
+        for (int y = 0; y < frame.height; ++y) {
+            for (int x = 0; x < frame.width; ++x) {
+                const double dark = bias(x, y) + current(x, y) * 60;
+                const double subtracted = offset == 0   ? dark
+                                          : offset == 1 ? bias(x, y)
+                                                        : bias(x, y) + (dark - bias(x, y)) * 0.5;
+                const std::size_t i = std::size_t(y * frame.width + x);
+                const double expected = (scene(x, y) - subtracted) * mean / flat[i];
+                QVERIFY2(std::abs(values[i] - expected) <= 1e-5 * std::abs(expected),
+                         qPrintable(QString("(%1, %2): %3, not %4")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(values[i])
+                                        .arg(expected)));
+            }
+        }
+        if (light.endsWith(".fits")) QVERIFY(HasCard(out->info(), "HISTORY velmora-cli filter: "));
+    }
+
+    // Nothing is written, and the message names the file and what is wrong.
+    void RefusesBadCalibration_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("dark of another size")
+            << QStringList{"--dark", "small.fits", "a.fits"}
+            << "a.fits is 31 x 17, but the dark small.fits is 20 x 10";
+        QTest::newRow("no exposure time")
+            << QStringList{"--dark",       "a.fits",   "--bias",      "a.fits",
+                           "--dark-scale", "exposure", "untimed.fits"}
+            << "untimed.fits records no exposure time";
+        QTest::newRow("scaled without a bias")
+            << QStringList{"--dark", "a.fits", "--dark-scale", "exposure", "a.fits"}
+            << "needs --dark and --bias";
+        QTest::newRow("a picture by a flat of frames")
+            << QStringList{"picture.png"} << "picture.png is not a frame";
+    }
+    void RefusesBadCalibration() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        WriteFits(Fits{}, At("a.fits"));
+        WriteFits(Fits{}, At("flat.fits"));
+        Fits small;
+        small.width = 20;
+        small.height = 10;
+        WriteFits(small, At("small.fits"));
+        Fits untimed;
+        untimed.exposure = -1;
+        WriteFits(untimed, At("untimed.fits"));
+        QVERIFY(WritePicture(At("picture.png"), 31, 17, 1));
+        const auto before = Listing(dir_->path());
+        const CliRun run = RunCli(
+            QStringList{"filter", "--profile", "flat.fits", "-d", "."} + arguments, dir_->path());
+        QVERIFY(run.exitCode != 0);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(Listing(dir_->path()), before);
     }
 
     // Nothing is written, and the message names the file and what is wrong.
