@@ -73,8 +73,9 @@ void PrintFlatSummary(const MeasuredFrameFlat& measured, const QString& file, in
     if (!measured.sensor) return;
     const SensorReport& sensor = *measured.sensor;
     for (std::size_t p = 0; p < sensor.prnu.size(); ++p) {
-        QString line = QString("  %1: PRNU %2 % (EMVA 1288, the falloff included)")
+        QString line = QString("  %1: PRNU %2 % (%3 % with the falloff)")
                            .arg(PositionName(info, p), -6)
+                           .arg(sensor.prnuHighPass[p], 0, 'f', 3)
                            .arg(sensor.prnu[p], 0, 'f', 3);
         if (p < sensor.dsnu.size()) {
             line += QString(", DSNU %1%2 DN")
@@ -83,6 +84,9 @@ void PrintFlatSummary(const MeasuredFrameFlat& measured, const QString& file, in
         }
         WriteLine(stdout, line);
     }
+    WriteLine(stdout,
+              "  (EMVA 1288: spatial variances less their temporal share; PRNU after a "
+              "5 x 5 box high-pass.)");
     if (sensor.dsnu.empty()) {
         WriteLine(stdout, "  DSNU needs two --dark frames or a master dark of several.");
     }

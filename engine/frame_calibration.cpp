@@ -102,6 +102,48 @@ std::vector<double> TemporalVariance(const FrameInfo& info, const std::vector<fl
     return variance;
 }
 
+// The variance of a plane less its mean over the 5 x 5 box around each place (away from the
+// edges), times 25 / 24: a white noise keeps its variance, a smooth falloff goes.
+double HighPassVariance(const FlatField& plane) {
+    constexpr int r = 2;
+    double sum = 0, squares = 0;
+    std::int64_t count = 0;
+    for (std::int32_t y = r; y + r < plane.height; ++y) {
+        for (std::int32_t x = r; x + r < plane.width; ++x) {
+            double box = 0;
+            for (int dy = -r; dy <= r; ++dy)
+                for (int dx = -r; dx <= r; ++dx)
+                    box += plane.at(x + dx, y + dy, 0);
+            const double residual = plane.at(x, y, 0) - box / 25;
+            if (!std::isfinite(residual)) continue;
+            sum += residual;
+            squares += residual * residual;
+            ++count;
+        }
+    }
+    if (count < 2) return 0;
+    const double mean = sum / double(count);
+    return (squares / double(count) - mean * mean) * 25.0 / 24.0;
+}
+
+// Each position's samples as a plane of their own.
+std::vector<FlatField> PlanesOf(const FrameInfo& info, const std::vector<float>& values) {
+    FlatField whole{std::int32_t(info.width), std::int32_t(info.height), info.channels, values};
+    std::vector<FlatField> planes;
+    if (!info.cfa.empty()) {
+        for (int p = 0; p < Positions(info.cfa); ++p)
+            planes.push_back(PlaneOf(whole, info.cfa, p));
+        return planes;
+    }
+    for (int c = 0; c < info.channels; ++c) {
+        FlatField plane{whole.width, whole.height, 1, std::vector<float>(whole.places())};
+        for (std::size_t i = 0; i < whole.places(); ++i)
+            plane.values[i] = values[i * std::size_t(info.channels) + std::size_t(c)];
+        planes.push_back(std::move(plane));
+    }
+    return planes;
+}
+
 }  // namespace
 
 bool IsFrameFile(const QString& path) {
@@ -297,10 +339,14 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
         const Moments light = MomentsOf(info, flat.values);
         const Moments dark = MomentsOf(info, offset.dark());
         const bool darkNoise = offset.darkTemporal().size() == temporal.size();
+        const std::vector<FlatField> planes = PlanesOf(info, flat.values);
         for (std::size_t p = 0; p < temporal.size(); ++p) {
             double spatial = light.variance[p] - temporal[p] / double(n);
             if (darkNoise) spatial -= offset.darkTemporal()[p] / double(offset.darkFrames());
             report.prnu.push_back(100 * std::sqrt(std::max(0.0, spatial)) / light.mean[p]);
+            double highPass = HighPassVariance(planes[p]) - temporal[p] / double(n);
+            if (darkNoise) highPass -= offset.darkTemporal()[p] / double(offset.darkFrames());
+            report.prnuHighPass.push_back(100 * std::sqrt(std::max(0.0, highPass)) / light.mean[p]);
             if (darkNoise) {
                 report.dsnu.push_back(std::sqrt(std::max(
                     0.0, dark.variance[p] - offset.darkTemporal()[p] / offset.darkFrames())));

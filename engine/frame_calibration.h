@@ -77,6 +77,9 @@ struct FrameFlat {
 // spatial variances of the averaged frames less their temporal share.
 struct SensorReport {
     std::vector<double> prnu;  // per cent of the signal
+    // The same after a 5 x 5 box high-pass, which leaves out the lens's falloff and the light's
+    // slopes: the pixels' own response.
+    std::vector<double> prnuHighPass;
     std::vector<double> dsnu;  // DN; empty without two darks or a master of several
     bool dsnuBound = false;    // from a master alone: its temporal share unknown, an upper bound
 };
