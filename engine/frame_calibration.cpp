@@ -159,38 +159,46 @@ bool IsFrameFile(const QString& path) {
 
 FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
     : darkPaths_(darks.darks), biasPath_(darks.bias), scale_(darks.scaleByExposure) {
-    std::vector<std::vector<float>> frames(std::size_t(darks.darks.size()));
-    std::vector<FrameInfo> infos(frames.size());
-    pool.ForEach(frames.size(), [&](std::size_t d) {
-        const auto reader = FrameReader::Open(darks.darks[int(d)]);
-        infos[d] = reader->info();
-        frames[d] = ReadWhole(*reader);
-    });
-    darkFrames_ = int(frames.size());
-    if (!frames.empty()) {
-        info_ = infos.front();
-        infoPath_ = darks.darks.front();
-        darkExposure_ = info_.exposure;
-        for (std::size_t d = 1; d < frames.size(); ++d) {
-            if (!SameLayout(infos[d], info_))
-                OtherLayout(darks.darks[int(d)], infos[d], infoPath_, info_, "the dark");
+    // One dark at a time into the sum, so that many darks take the memory of three; the first
+    // two are kept until their difference has told the dark's temporal noise.
+    darkFrames_ = int(darks.darks.size());
+    std::vector<double> sum;
+    std::vector<float> first;
+    for (int d = 0; d < darks.darks.size(); ++d) {
+        const auto reader = FrameReader::Open(darks.darks[d]);
+        if (d == 0) {
+            info_ = reader->info();
+            infoPath_ = darks.darks.front();
+            darkExposure_ = info_.exposure;
+        } else if (!SameLayout(reader->info(), info_)) {
+            OtherLayout(darks.darks[d], reader->info(), infoPath_, info_, "the dark");
         }
-        if (frames.size() == 1) {
-            dark_ = std::move(frames.front());
-            // A master says how many frames it averages; its temporal share is not known.
-            if (const auto count = CardValue(info_.cards, "NCOMBINE")) {
-                darkFrames_ = std::max(1, std::atoi(count->c_str()));
-            }
-        } else {
-            darkTemporal_ = TemporalVariance(info_, frames[0], frames[1]);
-            dark_.assign(frames.front().size(), 0.0f);
-            for (std::size_t i = 0; i < dark_.size(); ++i) {
-                double sum = 0;
-                for (const auto& frame : frames)
-                    sum += frame[i];
-                dark_[i] = float(sum / double(frames.size()));
-            }
+        std::vector<float> frame = ReadWhole(*reader);
+        if (darks.darks.size() == 1) {
+            dark_ = std::move(frame);
+            break;
         }
+        if (sum.empty()) sum.assign(frame.size(), 0.0);
+        pool.ForEach(64, [&](std::size_t part) {
+            const std::size_t from = frame.size() * part / 64;
+            const std::size_t to = frame.size() * (part + 1) / 64;
+            for (std::size_t i = from; i < to; ++i)
+                sum[i] += frame[i];
+        });
+        if (d == 0) first = std::move(frame);
+        if (d == 1) {
+            darkTemporal_ = TemporalVariance(info_, first, frame);
+            std::vector<float>().swap(first);
+        }
+    }
+    if (darks.darks.size() == 1) {
+        // A master says how many frames it averages; its temporal share is not known.
+        if (const auto count = CardValue(info_.cards, "NCOMBINE"))
+            darkFrames_ = std::max(1, std::atoi(count->c_str()));
+    } else if (!sum.empty()) {
+        dark_.resize(sum.size());
+        for (std::size_t i = 0; i < sum.size(); ++i)
+            dark_[i] = float(sum[i] / double(darkFrames_));
     }
     if (!darks.bias.isEmpty()) {
         const auto reader = FrameReader::Open(darks.bias);
