@@ -49,52 +49,86 @@ int PositionOf(const FrameInfo& info, std::int64_t i, std::int64_t y) {
     return info.cfa.empty() ? int(i % info.channels) : PositionAt(info.cfa, i, y);
 }
 
-// The mean or median of each position's samples, read in bands of `rows` rows.
-std::vector<double> LevelsOf(FrameReader& frame, FrameScale scale, std::int64_t rows,
-                             WorkPool& pool) {
+// The median of the values counted in `histogram`, bin k for the value k + offset.
+double HistogramMedian(const std::vector<std::int64_t>& histogram, std::int64_t count,
+                       std::int64_t offset) {
+    // The values at places count / 2 (and count / 2 - 1 for an even count), in sorted order.
+    const auto valueAt = [&](std::int64_t place) {
+        std::int64_t seen = 0;
+        for (std::size_t k = 0; k < histogram.size(); ++k) {
+            seen += histogram[k];
+            if (seen > place) return double(std::int64_t(k) + offset);
+        }
+        return 0.0;
+    };
+    const double upper = valueAt(count / 2);
+    return count % 2 == 1 ? upper : (valueAt(count / 2 - 1) + upper) / 2;
+}
+
+// The mean or median of each position's samples, read in bands of `rows` rows. The median of
+// whole numbers of 16 bits at most comes from a histogram; of others, from a selection among
+// all of them.
+std::vector<double> LevelsOf(FrameReader& frame, FrameScale scale, std::int64_t rows) {
     const FrameInfo& info = frame.info();
     const int positions = PositionsOf(info);
     const std::int64_t rowSamples = info.width * info.channels;
+    constexpr std::int64_t kLowest = -32768;
+    constexpr std::int64_t kHighest = 65535;
     std::vector<float> band(std::size_t(rows * rowSamples));
     std::vector<double> sums(positions, 0.0);
     std::vector<std::int64_t> counts(positions, 0);
-    std::vector<std::vector<float>> values(scale == FrameScale::Median ? positions : 0);
+    const bool median = scale == FrameScale::Median;
+    bool whole = median && !info.floating && info.bits <= 16;
+    std::vector<std::vector<std::int64_t>> histograms(
+        whole ? positions : 0, std::vector<std::int64_t>(std::size_t(kHighest - kLowest + 1)));
+    std::vector<std::vector<float>> values(median ? positions : 0);
     for (std::int64_t first = 0; first < info.height; first += rows) {
         const std::int64_t count = std::min(rows, info.height - first);
         frame.ReadRows(first, count, band.data());
         for (std::int64_t y = 0; y < count; ++y) {
             const float* row = band.data() + y * rowSamples;
             for (std::int64_t i = 0; i < rowSamples; ++i) {
-                if (std::isnan(row[i])) continue;
+                const float v = row[i];
+                if (std::isnan(v)) continue;
                 const int p = PositionOf(info, i, first + y);
-                if (scale == FrameScale::Median) {
-                    values[p].push_back(row[i]);
+                ++counts[p];
+                if (!median) {
+                    sums[p] += v;
+                } else if (whole && v == std::floor(v) && v >= kLowest && v <= kHighest) {
+                    ++histograms[p][std::size_t(std::int64_t(v) - kLowest)];
                 } else {
-                    sums[p] += row[i];
-                    ++counts[p];
+                    whole = false;
+                    values[p].push_back(v);
                 }
             }
         }
     }
     std::vector<double> levels(positions, 0.0);
-    pool.ForEach(std::size_t(positions), [&](std::size_t p) {
-        if (scale == FrameScale::Mean) {
-            levels[p] = counts[p] > 0 ? sums[p] / double(counts[p]) : 0.0;
-            return;
+    for (int p = 0; p < positions; ++p) {
+        if (counts[p] == 0) continue;
+        if (!median) {
+            levels[p] = sums[p] / double(counts[p]);
+            continue;
         }
         std::vector<float>& v = values[p];
-        if (v.empty()) return;
+        if (whole) {
+            levels[p] = HistogramMedian(histograms[p], counts[p], kLowest);
+            continue;
+        }
+        // Some values were not whole: those counted so far join the rest.
+        if (!histograms.empty()) {
+            for (std::size_t k = 0; k < histograms[p].size(); ++k)
+                v.insert(v.end(), std::size_t(histograms[p][k]), float(std::int64_t(k) + kLowest));
+        }
         const std::size_t mid = v.size() / 2;
         std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(mid), v.end());
         const double upper = v[mid];
-        if (v.size() % 2 == 1) {
-            levels[p] = upper;
-        } else {
-            levels[p] =
-                (double(*std::max_element(v.begin(), v.begin() + std::ptrdiff_t(mid))) + upper) / 2;
-        }
-        std::vector<float>().swap(v);
-    });
+        levels[p] =
+            v.size() % 2 == 1
+                ? upper
+                : (double(*std::max_element(v.begin(), v.begin() + std::ptrdiff_t(mid))) + upper) /
+                      2;
+    }
     return levels;
 }
 
@@ -139,8 +173,8 @@ MasterResult CombineMaster(const MasterRequest& request, WorkPool& pool) {
 
     if (request.scale != FrameScale::None) {
         std::vector<std::vector<double>> levels(n);
-        for (std::size_t f = 0; f < n; ++f)
-            levels[f] = LevelsOf(*frames[f], request.scale, rows, pool);
+        pool.ForEach(n,
+                     [&](std::size_t f) { levels[f] = LevelsOf(*frames[f], request.scale, rows); });
         result.scales.assign(n, std::vector<double>(levels[0].size(), 1.0));
         for (std::size_t f = 0; f < n; ++f) {
             for (std::size_t p = 0; p < levels[f].size(); ++p) {
