@@ -21,37 +21,21 @@ std::string Name(const QString& path) {
     return Native(path).toStdString();
 }
 
-std::string SizeText(const FrameInfo& info) {
-    std::string text = std::to_string(info.width) + " x " + std::to_string(info.height);
-    if (info.channels > 1) text += " x " + std::to_string(info.channels);
-    if (!info.cfa.empty()) text += " (" + CfaLetters(info.cfa) + ")";
-    return text;
-}
-
-bool SameLayout(const FrameInfo& a, const FrameInfo& b) {
-    return a.width == b.width && a.height == b.height && a.channels == b.channels &&
-           CfaLetters(a.cfa) == CfaLetters(b.cfa);
-}
-
 [[noreturn]] void OtherLayout(const QString& path, const FrameInfo& info, const QString& otherPath,
                               const FrameInfo& other, const char* what) {
     throw Error(
         ErrorKind::Picture,
-        "the frame " + Name(path) + " is " + SizeText(info) + ", but " + what + " " +
-            Name(otherPath) + " is " + SizeText(other) + ".",
+        "the frame " + Name(path) + " is " + LayoutText(info) + ", but " + what + " " +
+            Name(otherPath) + " is " + LayoutText(other) + ".",
         ErrorFields(path.toStdString()).Sizes(info.width, info.height, other.width, other.height));
 }
 
-int PositionsOf(const FrameInfo& info) {
-    return info.cfa.empty() ? info.channels : Positions(info.cfa);
-}
-
 // The position (of the mosaic, or the channel) of sample `index` of the frame.
-int PositionOf(const FrameInfo& info, std::size_t index) {
+int PositionOfSample(const FrameInfo& info, std::size_t index) {
     const std::int64_t rowSamples = info.width * info.channels;
     const std::int64_t y = std::int64_t(index) / rowSamples;
     const std::int64_t i = std::int64_t(index) % rowSamples;
-    return info.cfa.empty() ? int(i % info.channels) : PositionAt(info.cfa, i, y);
+    return PositionOf(info, i, y);
 }
 
 std::vector<float> ReadWhole(FrameReader& frame) {
@@ -72,7 +56,7 @@ Moments MomentsOf(const FrameInfo& info, const std::vector<float>& values) {
     std::vector<std::int64_t> count(positions, 0);
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) continue;
-        const int p = PositionOf(info, i);
+        const int p = PositionOfSample(info, i);
         sum[p] += values[i];
         ++count[p];
     }
@@ -81,7 +65,7 @@ Moments MomentsOf(const FrameInfo& info, const std::vector<float>& values) {
         m.mean[p] = count[p] > 0 ? sum[p] / double(count[p]) : 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) continue;
-        const int p = PositionOf(info, i);
+        const int p = PositionOfSample(info, i);
         const double d = values[i] - m.mean[p];
         squares[p] += d * d;
     }
@@ -466,7 +450,7 @@ void CalibrateFrame(const QString& input, const QString& output, const FrameFlat
                 offset.Signal(rows.data(), start, length, share, signal.data());
                 const float* f = flat.values.data() + start;
                 for (std::size_t i = 0; i < length; ++i) {
-                    const int p = positions == 1 ? 0 : PositionOf(info, start + i);
+                    const int p = positions == 1 ? 0 : PositionOfSample(info, start + i);
                     const double divisor = f[i];
                     rows[i] = float(divisor > 0 && std::isfinite(divisor)
                                         ? signal[i] * flat.level[std::size_t(p)] / divisor

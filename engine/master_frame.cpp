@@ -19,13 +19,6 @@ std::string Name(const QString& path) {
     return Native(path).toStdString();
 }
 
-std::string SizeText(const FrameInfo& info) {
-    std::string text = std::to_string(info.width) + " x " + std::to_string(info.height);
-    if (info.channels > 1) text += " x " + std::to_string(info.channels);
-    if (!info.cfa.empty()) text += " (" + CfaLetters(info.cfa) + ")";
-    return text;
-}
-
 void CheckSameLayout(const FrameReader& first, const FrameReader& frame) {
     const FrameInfo& a = first.info();
     const FrameInfo& b = frame.info();
@@ -35,18 +28,9 @@ void CheckSameLayout(const FrameReader& first, const FrameReader& frame) {
     }
     throw Error(
         ErrorKind::Picture,
-        "the frame " + Name(frame.path()) + " is " + SizeText(b) + ", but " + Name(first.path()) +
-            " is " + SizeText(a) + "; frames are combined only place by place.",
+        "the frame " + Name(frame.path()) + " is " + LayoutText(b) + ", but " + Name(first.path()) +
+            " is " + LayoutText(a) + "; frames are combined only place by place.",
         ErrorFields(frame.path().toStdString()).Sizes(b.width, b.height, a.width, a.height));
-}
-
-int PositionsOf(const FrameInfo& info) {
-    return info.cfa.empty() ? info.channels : Positions(info.cfa);
-}
-
-// The position (of the mosaic, or the channel) of sample `i` of row `y`.
-int PositionOf(const FrameInfo& info, std::int64_t i, std::int64_t y) {
-    return info.cfa.empty() ? int(i % info.channels) : PositionAt(info.cfa, i, y);
 }
 
 // The median of the values counted in `histogram`, bin k for the value k + offset.

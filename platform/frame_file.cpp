@@ -529,6 +529,26 @@ std::optional<std::string> CardValue(const std::vector<std::string>& cards,
     return std::nullopt;
 }
 
+std::string LayoutText(const FrameInfo& info) {
+    std::string text = std::to_string(info.width) + " x " + std::to_string(info.height);
+    if (info.channels > 1) text += " x " + std::to_string(info.channels);
+    if (!info.cfa.empty()) text += " (" + CfaLetters(info.cfa) + ")";
+    return text;
+}
+
+bool SameLayout(const FrameInfo& a, const FrameInfo& b) {
+    return a.width == b.width && a.height == b.height && a.channels == b.channels &&
+           CfaLetters(a.cfa) == CfaLetters(b.cfa);
+}
+
+int PositionsOf(const FrameInfo& info) {
+    return info.cfa.empty() ? info.channels : Positions(info.cfa);
+}
+
+int PositionOf(const FrameInfo& info, std::int64_t i, std::int64_t y) {
+    return info.cfa.empty() ? int(i % info.channels) : PositionAt(info.cfa, i, y);
+}
+
 bool IsFitsFile(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "fits" || suffix == "fit" || suffix == "fts";

@@ -36,6 +36,15 @@ struct FrameInfo {
 // nothing where there is no such card.
 std::optional<std::string> CardValue(const std::vector<std::string>& cards, const std::string& key);
 
+// "6000 x 4000", "6000 x 4000 x 3", "6000 x 4000 (RGGB)": a frame's layout for messages.
+std::string LayoutText(const FrameInfo& info);
+// Whether frames of `a` and `b` can be combined place by place.
+bool SameLayout(const FrameInfo& a, const FrameInfo& b);
+// The positions a frame's samples fall into: of its mosaic, else its channels.
+int PositionsOf(const FrameInfo& info);
+// The position of sample `i` (counted along the row, channels together) of row `y`.
+int PositionOf(const FrameInfo& info, std::int64_t i, std::int64_t y);
+
 // Whether `path` names a FITS file by its suffix (.fits, .fit, .fts, any case).
 bool IsFitsFile(const QString& path);
 
