@@ -92,14 +92,15 @@ double Winsorized(const double* s, std::size_t n, const CombineRule& rule, std::
     return spread.mean;
 }
 
-void SortChunk(float* values, std::size_t stride, std::size_t length,
+template <typename Sample>
+void SortChunk(Sample* values, std::size_t stride, std::size_t length,
                const std::vector<std::pair<std::uint32_t, std::uint32_t>>& network) {
     for (const auto& [first, second] : network) {
-        float* __restrict x = values + first * stride;
-        float* __restrict y = values + second * stride;
+        Sample* __restrict x = values + first * stride;
+        Sample* __restrict y = values + second * stride;
         for (std::size_t i = 0; i < length; ++i) {
-            const float p = x[i];
-            const float q = y[i];
+            const Sample p = x[i];
+            const Sample q = y[i];
             x[i] = std::min(p, q);
             y[i] = std::max(p, q);
         }
@@ -123,9 +124,10 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> SortingNetwork(std::size_t 
     return pairs;
 }
 
-std::int64_t CombinePlaces(float* values, std::size_t frames, std::size_t stride, std::size_t count,
-                           const CombineRule& rule, float* out) {
-    constexpr float kBlank = std::numeric_limits<float>::infinity();
+template <typename Sample>
+std::int64_t CombinePlaces(Sample* values, std::size_t frames, std::size_t stride,
+                           std::size_t count, const CombineRule& rule, float* out) {
+    constexpr Sample kBlank = std::numeric_limits<Sample>::infinity();
     constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
     std::int64_t rejected = 0;
     if (rule.method == CombineMethod::Mean) {
@@ -133,7 +135,7 @@ std::int64_t CombinePlaces(float* values, std::size_t frames, std::size_t stride
             double sum = 0;
             std::size_t n = 0;
             for (std::size_t f = 0; f < frames; ++f) {
-                const float v = values[f * stride + i];
+                const Sample v = values[f * stride + i];
                 if (std::isnan(v)) continue;
                 sum += v;
                 ++n;
@@ -146,10 +148,10 @@ std::int64_t CombinePlaces(float* values, std::size_t frames, std::size_t stride
     std::vector<double> sorted(frames);
     for (std::size_t start = 0; start < count; start += kChunk) {
         const std::size_t length = std::min(kChunk, count - start);
-        float* chunk = values + start;
+        Sample* chunk = values + start;
         // Blanks sort last, where the count of real values leaves them out.
         for (std::size_t f = 0; f < frames; ++f) {
-            float* row = chunk + f * stride;
+            Sample* row = chunk + f * stride;
             for (std::size_t i = 0; i < length; ++i)
                 row[i] = std::isnan(row[i]) ? kBlank : row[i];
         }
@@ -157,7 +159,7 @@ std::int64_t CombinePlaces(float* values, std::size_t frames, std::size_t stride
         for (std::size_t i = 0; i < length; ++i) {
             std::size_t n = 0;
             for (std::size_t f = 0; f < frames; ++f) {
-                const float v = chunk[f * stride + i];
+                const Sample v = chunk[f * stride + i];
                 if (v == kBlank) break;
                 sorted[n++] = v;
             }
@@ -175,5 +177,10 @@ std::int64_t CombinePlaces(float* values, std::size_t frames, std::size_t stride
     }
     return rejected;
 }
+
+template std::int64_t CombinePlaces(float*, std::size_t, std::size_t, std::size_t,
+                                    const CombineRule&, float*);
+template std::int64_t CombinePlaces(double*, std::size_t, std::size_t, std::size_t,
+                                    const CombineRule&, float*);
 
 }  // namespace velmora

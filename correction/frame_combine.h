@@ -35,8 +35,10 @@ inline constexpr int kWinsorRounds = 100;
 //    millionth of s, or kWinsorRounds rounds; the mean of the values then.
 // A value that is not a number (a blank of the frame) takes no part; a place with none left
 // is not a number. `values` is reordered (each place's values sorted).
-std::int64_t CombinePlaces(float* values, std::size_t frames, std::size_t stride, std::size_t count,
-                           const CombineRule& rule, float* out);
+// Frames scaled first come as doubles, so that the scaling rounds nothing.
+template <typename Sample>
+std::int64_t CombinePlaces(Sample* values, std::size_t frames, std::size_t stride,
+                           std::size_t count, const CombineRule& rule, float* out);
 
 // The compare-exchange pairs (lower index first) that sort `count` values: Batcher's odd-even
 // merge network for the next power of two, less the pairs that reach past `count`.

@@ -151,8 +151,10 @@ MasterResult CombineMaster(const MasterRequest& request, WorkPool& pool) {
     const std::size_t n = frames.size();
     const std::int64_t rowSamples = info.width * info.channels;
     const std::int64_t rows = std::clamp<std::int64_t>(
-        request.bandBytes / std::max<std::int64_t>(1, std::int64_t(n) * rowSamples * 4), 1,
-        info.height);
+        request.bandBytes /
+            std::max<std::int64_t>(
+                1, std::int64_t(n) * rowSamples * (request.scale == FrameScale::None ? 4 : 12)),
+        1, info.height);
     result.values = std::int64_t(n) * rowSamples * info.height;
 
     if (request.scale != FrameScale::None) {
@@ -205,20 +207,24 @@ MasterResult CombineMaster(const MasterRequest& request, WorkPool& pool) {
 
     const std::size_t bandSamples = std::size_t(rows * rowSamples);
     std::vector<float> band(n * bandSamples);
+    // Scaled frames are combined as doubles: x * s is not rounded to a float first.
+    std::vector<double> scaled(result.scales.empty() ? 0 : n * bandSamples);
     std::vector<float> out(bandSamples);
     WriteFloatFrame(request.output, info, cards, [&](FrameSink& sink) {
         for (std::int64_t first = 0; first < info.height; first += rows) {
             const std::int64_t count = std::min(rows, info.height - first);
             const std::size_t places = std::size_t(count * rowSamples);
             pool.ForEach(n, [&](std::size_t f) {
-                float* into = band.data() + f * bandSamples;
-                frames[f]->ReadRows(first, count, into);
+                const float* read = band.data() + f * bandSamples;
+                frames[f]->ReadRows(first, count, band.data() + f * bandSamples);
                 if (result.scales.empty()) return;
                 const std::vector<double>& scale = result.scales[f];
+                double* into = scaled.data() + f * bandSamples;
                 for (std::int64_t y = 0; y < count; ++y) {
-                    float* row = into + y * rowSamples;
-                    for (std::int64_t i = 0; i < rowSamples; ++i)
-                        row[i] = float(row[i] * scale[PositionOf(info, i, first + y)]);
+                    for (std::int64_t i = 0; i < rowSamples; ++i) {
+                        const std::size_t at = std::size_t(y * rowSamples + i);
+                        into[at] = double(read[at]) * scale[PositionOf(info, i, first + y)];
+                    }
                 }
             });
             const std::size_t tasks = (places + kPlacesPerTask - 1) / kPlacesPerTask;
@@ -226,8 +232,11 @@ MasterResult CombineMaster(const MasterRequest& request, WorkPool& pool) {
             pool.ForEach(tasks, [&](std::size_t t) {
                 const std::size_t start = t * kPlacesPerTask;
                 const std::size_t length = std::min(kPlacesPerTask, places - start);
-                rejected[t] = CombinePlaces(band.data() + start, n, bandSamples, length,
-                                            request.rule, out.data() + start);
+                rejected[t] = scaled.empty()
+                                  ? CombinePlaces(band.data() + start, n, bandSamples, length,
+                                                  request.rule, out.data() + start)
+                                  : CombinePlaces(scaled.data() + start, n, bandSamples, length,
+                                                  request.rule, out.data() + start);
             });
             for (const std::int64_t r : rejected)
                 result.rejected += r;

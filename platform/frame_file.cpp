@@ -205,21 +205,24 @@ class FitsFrame final : public FrameReader {
 class PictureFrame final : public FrameReader {
   public:
     PictureFrame(const QString& path, FrameInfo info, VipsImage* image)
-        : FrameReader(path, std::move(info)), image_(image), region_(vips_region_new(image)) {}
-    ~PictureFrame() override {
-        g_object_unref(region_);
-        g_object_unref(image_);
-    }
+        : FrameReader(path, std::move(info)), image_(image) {}
+    ~PictureFrame() override { g_object_unref(image_); }
 
     void ReadRows(std::int64_t first, std::int64_t count, float* out) override {
+        // A region belongs to the thread that made it, and rows are read from any thread.
+        VipsRegion* region = vips_region_new(image_);
         const VipsRect rows{0, int(first), int(info_.width), int(count)};
-        if (vips_region_prepare(region_, &rows) != 0) Fail(path_);
+        if (vips_region_prepare(region, &rows) != 0) {
+            g_object_unref(region);
+            Fail(path_);
+        }
         const std::size_t rowSamples = std::size_t(info_.width * info_.channels);
         for (std::int64_t y = 0; y < count; ++y) {
             const auto* from =
-                reinterpret_cast<const float*>(VIPS_REGION_ADDR(region_, 0, int(first + y)));
+                reinterpret_cast<const float*>(VIPS_REGION_ADDR(region, 0, int(first + y)));
             std::copy(from, from + rowSamples, out + std::size_t(y) * rowSamples);
         }
+        g_object_unref(region);
     }
 
     [[noreturn]] static void Fail(const QString& path) {
@@ -272,7 +275,6 @@ class PictureFrame final : public FrameReader {
 
   private:
     VipsImage* image_;
-    VipsRegion* region_;
 };
 
 // A raw file's samples, unpacked once and kept in a temporary file of their own, so that a

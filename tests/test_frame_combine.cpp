@@ -134,11 +134,17 @@ TEST(FrameCombine, EveryRuleIsItsDefinition) {
                     place[f] = values[f * stride + i];
                 expected[i] = float(Definition(place, rule, expectedRejected));
             }
-            std::vector<float> out(count);
+            // Scaled frames come as doubles; the same values must combine the same way.
+            std::vector<double> doubles(values.begin(), values.end());
+            std::vector<float> out(count), outOfDoubles(count);
             const std::int64_t rejected =
                 CombinePlaces(values.data(), stack.frames, stride, count, rule, out.data());
             EXPECT_EQ(rejected, expectedRejected);
+            EXPECT_EQ(CombinePlaces(doubles.data(), stack.frames, stride, count, rule,
+                                    outOfDoubles.data()),
+                      expectedRejected);
             for (std::size_t i = 0; i < count; ++i) {
+                EXPECT_TRUE(outOfDoubles[i] == out[i] || std::isnan(out[i])) << "place " << i;
                 if (std::isnan(expected[i])) {
                     EXPECT_TRUE(std::isnan(out[i])) << "place " << i;
                 } else {

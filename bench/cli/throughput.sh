@@ -14,6 +14,8 @@
 # LIBRARY_COUNT=0 leaves it out. Then large_pictures.sh times an 81-megapixel JPEG and a
 # 20000 x 20000 16-bit TIFF; LARGE=0 leaves it out. raw_throughput.sh times RAW_COUNT (default 8)
 # Bayer DNGs of 24 megapixels to DNG; RAW_COUNT=0 leaves it out.
+# calibration/calibration_speed.sh times a median master of CALIBRATION_FRAMES (default 16) FITS
+# frames of 24 megapixels against Siril, and calibrating lights against ccdproc; 0 leaves it out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -104,4 +106,8 @@ fi
 if [[ "${LARGE:-1}" -gt 0 ]]; then
     echo
     "$root/bench/cli/large_pictures.sh" "$build"
+fi
+if [[ "${CALIBRATION_FRAMES:-16}" -gt 0 ]]; then
+    echo
+    "$root/bench/calibration/calibration_speed.sh" "$build" "$jobs" "${CALIBRATION_FRAMES:-16}"
 fi

@@ -31,6 +31,8 @@
 # a black level per position); velmora-cli tunes on a card and corrects the light and a second
 # card, against the ideal gain of the smoothed card and the falloff left per colour; last, a
 # dark current (hot pixels, amp glow) is removed with --dark. RAW_LENSES=0 leaves that part out.
+# Last, calibration/calibration_quality.sh compares master, tune and filter on calibration frames
+# with ccdproc, a numpy reading of the rejection rules and Siril; CALIBRATION=0 leaves it out.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -111,4 +113,10 @@ if [[ "$raw_lenses" -gt 0 ]]; then
     mkdir -p "$work/raw"
     "$raw_quality" --cli "$cli" --photos "$photos" --lensfun "$lensfun" --work "$work/raw" \
         --lenses "$raw_lenses"
+fi
+
+if [[ "${CALIBRATION:-1}" != 0 ]]; then
+    echo
+    echo "Calibration frames (masters, darks, bias) against ccdproc, numpy and Siril:"
+    "$root/bench/calibration/calibration_quality.sh" "$build"
 fi
