@@ -47,7 +47,7 @@ void PrintFlatSummary(const MeasuredFrameFlat& measured, const QString& file, in
                   .arg(flat.smoothRadius)
                   .arg(flat.meanLevel ? "mean" : "centre"));
     FlatField field{std::int32_t(info.width), std::int32_t(info.height), info.channels,
-                    flat.values};
+                    std::vector<float>(flat.values.begin(), flat.values.end())};
     std::vector<std::array<double, 4>> corners;
     if (info.cfa.empty()) {
         const auto levels =

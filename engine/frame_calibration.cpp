@@ -3,7 +3,9 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
+#include <span>
 
 #include "correction/error.h"
 #include "platform/native_path.h"
@@ -14,6 +16,8 @@ namespace {
 
 // Rows of every frame held at once while they are averaged.
 constexpr std::int64_t kBandBytes = std::int64_t(64) << 20;
+// The largest flat value that is a number: infinity and NaN leave the light as it is.
+constexpr double kLargestFlat = std::numeric_limits<double>::max();
 // Rows of one light corrected at a time.
 constexpr std::int64_t kLightRows = 64;
 
@@ -38,9 +42,9 @@ int PositionOfSample(const FrameInfo& info, std::size_t index) {
     return PositionOf(info, i, y);
 }
 
-std::vector<float> ReadWhole(FrameReader& frame) {
+FrameSamples ReadWhole(FrameReader& frame) {
     const FrameInfo& info = frame.info();
-    std::vector<float> values(std::size_t(info.width * info.height * info.channels));
+    FrameSamples values(std::size_t(info.width * info.height * info.channels));
     frame.ReadRows(0, info.height, values.data());
     return values;
 }
@@ -50,7 +54,7 @@ struct Moments {
     std::vector<double> mean;
     std::vector<double> variance;
 };
-Moments MomentsOf(const FrameInfo& info, const std::vector<float>& values) {
+Moments MomentsOf(const FrameInfo& info, std::span<const float> values) {
     const int positions = PositionsOf(info);
     std::vector<double> sum(positions, 0.0), squares(positions, 0.0);
     std::vector<std::int64_t> count(positions, 0);
@@ -75,9 +79,9 @@ Moments MomentsOf(const FrameInfo& info, const std::vector<float>& values) {
 }
 
 // Per position: half the spatial variance of a - b, the temporal variance of one frame.
-std::vector<double> TemporalVariance(const FrameInfo& info, const std::vector<float>& a,
-                                     const std::vector<float>& b) {
-    std::vector<float> difference(a.size());
+std::vector<double> TemporalVariance(const FrameInfo& info, std::span<const float> a,
+                                     std::span<const float> b) {
+    FrameSamples difference(a.size());
     for (std::size_t i = 0; i < a.size(); ++i)
         difference[i] = float(double(a[i]) - double(b[i]));
     std::vector<double> variance = MomentsOf(info, difference).variance;
@@ -111,8 +115,9 @@ double HighPassVariance(const FlatField& plane) {
 }
 
 // Each position's samples as a plane of their own.
-std::vector<FlatField> PlanesOf(const FrameInfo& info, const std::vector<float>& values) {
-    FlatField whole{std::int32_t(info.width), std::int32_t(info.height), info.channels, values};
+std::vector<FlatField> PlanesOf(const FrameInfo& info, std::span<const float> values) {
+    FlatField whole{std::int32_t(info.width), std::int32_t(info.height), info.channels,
+                    std::vector<float>(values.begin(), values.end())};
     std::vector<FlatField> planes;
     if (!info.cfa.empty()) {
         for (int p = 0; p < Positions(info.cfa); ++p)
@@ -147,7 +152,7 @@ FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
     // two are kept until their difference has told the dark's temporal noise.
     darkFrames_ = int(darks.darks.size());
     std::vector<double> sum;
-    std::vector<float> first;
+    FrameSamples first;
     for (int d = 0; d < darks.darks.size(); ++d) {
         const auto reader = FrameReader::Open(darks.darks[d]);
         if (d == 0) {
@@ -157,7 +162,7 @@ FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
         } else if (!SameLayout(reader->info(), info_)) {
             OtherLayout(darks.darks[d], reader->info(), infoPath_, info_, "the dark");
         }
-        std::vector<float> frame = ReadWhole(*reader);
+        FrameSamples frame = ReadWhole(*reader);
         if (darks.darks.size() == 1) {
             dark_ = std::move(frame);
             break;
@@ -172,7 +177,7 @@ FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
         if (d == 0) first = std::move(frame);
         if (d == 1) {
             darkTemporal_ = TemporalVariance(info_, first, frame);
-            std::vector<float>().swap(first);
+            FrameSamples().swap(first);
         }
     }
     if (darks.darks.size() == 1) {
@@ -287,7 +292,7 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
     flat.info.floating = true;
     flat.info.bits = 32;
     flat.values.resize(samples);
-    std::vector<float> first, second;  // the first two references' signals, for their noise
+    FrameSamples first, second;  // the first two references' signals, for their noise
     if (n >= 2) {
         first.resize(samples);
         second.resize(samples);
@@ -326,8 +331,8 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
     if (n >= 2) {
         SensorReport report;
         const std::vector<double> temporal = TemporalVariance(info, first, second);
-        std::vector<float>().swap(first);
-        std::vector<float>().swap(second);
+        FrameSamples().swap(first);
+        FrameSamples().swap(second);
         const Moments light = MomentsOf(info, flat.values);
         const Moments dark = MomentsOf(info, offset.dark());
         const bool darkNoise = offset.darkTemporal().size() == temporal.size();
@@ -351,7 +356,7 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
     }
 
     FlatField field{std::int32_t(info.width), std::int32_t(info.height), info.channels,
-                    std::move(flat.values)};
+                    std::vector<float>(flat.values.begin(), flat.values.end())};
     flat.smoothRadius = smoothRadius;
     flat.meanLevel = level == PlaneLevel::Mean;
     if (info.cfa.empty()) {
@@ -366,7 +371,7 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
             std::min(PlaneWidth(info.cfa, 0, field.width), PlaneHeight(info.cfa, 0, field.height));
         flat.level = PlaneLevels(field, info.cfa, level, std::max(2, side / 100));
     }
-    flat.values = std::move(field.values);
+    flat.values.assign(field.values.begin(), field.values.end());
     return measured;
 }
 
@@ -449,12 +454,22 @@ void CalibrateFrame(const QString& input, const QString& output, const FrameFlat
                 light->ReadRows(y, count, rows.data());
                 offset.Signal(rows.data(), start, length, share, signal.data());
                 const float* f = flat.values.data() + start;
-                for (std::size_t i = 0; i < length; ++i) {
-                    const int p = positions == 1 ? 0 : PositionOfSample(info, start + i);
-                    const double divisor = f[i];
-                    rows[i] = float(divisor > 0 && std::isfinite(divisor)
-                                        ? signal[i] * flat.level[std::size_t(p)] / divisor
-                                        : signal[i]);
+                if (positions == 1) {
+                    // One level: a loop the compiler makes vector code of.
+                    const double level = flat.level[0];
+                    for (std::size_t i = 0; i < length; ++i) {
+                        const double divisor = f[i];
+                        const bool usable = divisor > 0 && divisor <= kLargestFlat;
+                        rows[i] = float(usable ? signal[i] * level / divisor : signal[i]);
+                    }
+                } else {
+                    for (std::size_t i = 0; i < length; ++i) {
+                        const double divisor = f[i];
+                        const bool usable = divisor > 0 && divisor <= kLargestFlat;
+                        const double level =
+                            flat.level[std::size_t(PositionOfSample(info, start + i))];
+                        rows[i] = float(usable ? signal[i] * level / divisor : signal[i]);
+                    }
                 }
                 sink.WriteRows(rows.data(), count);
             }

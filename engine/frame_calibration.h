@@ -8,10 +8,14 @@
 
 #include "correction/cfa_planes.h"
 #include "correction/flat_field.h"
+#include "correction/unset_vector.h"
 #include "engine/work_pool.h"
 #include "platform/frame_file.h"
 
 namespace velmora {
+
+// A whole frame's samples: not zeroed before they are read, on huge pages.
+using FrameSamples = UnsetVector<float>;
 
 // Whether `path` is a frame of the calibration world rather than a picture: a FITS, or a TIFF of
 // floating-point samples. Reads no more than a TIFF's first directory.
@@ -47,14 +51,14 @@ class FrameOffset {
     // For the sensor's report: the dark frames and their own temporal variance per position,
     // from the first two (none with one dark).
     int darkFrames() const { return darkFrames_; }
-    const std::vector<float>& dark() const { return dark_; }
+    const FrameSamples& dark() const { return dark_; }
     const std::vector<double>& darkTemporal() const { return darkTemporal_; }
 
   private:
     FrameInfo info_;  // of the dark, else the bias
     QString infoPath_;
-    std::vector<float> dark_;
-    std::vector<float> bias_;
+    FrameSamples dark_;
+    FrameSamples bias_;
     QStringList darkPaths_;
     QString biasPath_;
     std::optional<double> darkExposure_;
@@ -67,7 +71,7 @@ class FrameOffset {
 // (of the mosaic, or channel) that the correction S x C / F brings every place to.
 struct FrameFlat {
     FrameInfo info;
-    std::vector<float> values;
+    FrameSamples values;
     std::vector<double> level;
     bool meanLevel = true;
     int smoothRadius = 0;
