@@ -226,8 +226,8 @@ const QList<Option> kProfilesOptions{
 };
 
 const QList<Option> kMasterOptions{
-    Option("method", "How each place's values are combined.", "mean|median|sigma-clip|winsorized",
-           "median"),
+    Option("method", "How each place's values are combined (default median).",
+           "mean|median|sigma-clip|winsorized", "median"),
     Option("low", "sigma-clip and winsorized: K below the median, in sigma (default 3).", "K", "3"),
     Option("high", "sigma-clip and winsorized: K above the median, in sigma (default 3).", "K",
            "3"),
@@ -639,7 +639,7 @@ CommandLine ParseMaster(const QStringList& arguments) {
     QCommandLineParser parser;
     if (auto done = Parse(parser, arguments, "master", kMasterDescription, {kMasterOptions},
                           {{"master", "Combine frames into a master frame.", "master"},
-                           {"FRAME", "The frames, two or more.", "FRAME..."}})) {
+                           {"FRAME", "The frames to combine.", "FRAME..."}})) {
         return *done;
     }
     CommandLine result = Result(CommandLine::Action::Master, "master");
