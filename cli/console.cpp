@@ -1,7 +1,9 @@
 #include "cli/console.h"
 
 #include <QCoreApplication>
+#include <new>
 
+#include "cli/command_line.h"
 #include "correction/correction_map.h"
 #include "correction/error.h"
 
@@ -15,6 +17,18 @@ void WriteLine(std::FILE* stream, const QString& line) {
 
 void ReportProblem(const QString& message) {
     WriteLine(stderr, QCoreApplication::applicationName() + ": " + message);
+}
+
+int AllOrNothing(const std::function<void()>& work) {
+    try {
+        work();
+        return kAllDone;
+    } catch (const std::bad_alloc&) {
+        ReportProblem("nothing was written: out of memory.");
+    } catch (const std::exception& error) {
+        ReportProblem("nothing was written: " + Explained(error));
+    }
+    return kSomeFailed;
 }
 
 void ReportUsageError(const QString& message, const QString& command) {

@@ -13,10 +13,6 @@
 namespace velmora {
 namespace {
 
-FrameDarks DarksOf(const QStringList& darks, const QString& bias, bool scale) {
-    return FrameDarks{darks, bias, scale};
-}
-
 double Ev(double level, double corner) {
     return corner > 0 ? std::log2(level / corner) : HUGE_VAL;
 }
@@ -95,23 +91,15 @@ void PrintFlatSummary(const MeasuredFrameFlat& measured, const QString& file, in
 }  // namespace
 
 int RunFrameTuneCommand(const TuneOptions& options) {
-    try {
+    return AllOrNothing([&] {
         WorkPool pool(std::max(QThread::idealThreadCount(), 1));
-        const FrameOffset offset(DarksOf(options.darks, options.bias, options.darkScale), pool);
+        const FrameOffset offset(FrameDarks{options.darks, options.bias, options.darkScale}, pool);
         const MeasuredFrameFlat measured =
             MeasureFrameFlat(options.references, offset,
                              options.smoothSet ? options.smoothRadius : 0, options.level, pool);
-        SaveFrameFlat(measured.flat, options.profileFile, measured.flat.info, options.references,
-                      offset.History(1));
+        SaveFrameFlat(measured.flat, options.profileFile, options.references, offset.History(1));
         PrintFlatSummary(measured, options.profileFile, int(options.references.size()));
-    } catch (const std::bad_alloc&) {
-        ReportProblem("nothing was written: out of memory.");
-        return kSomeFailed;
-    } catch (const std::exception& error) {
-        ReportProblem("nothing was written: " + Explained(error));
-        return kSomeFailed;
-    }
-    return kAllDone;
+    });
 }
 
 int RunFrameFilterCommand(const FilterOptions& options) {
@@ -135,16 +123,13 @@ int RunFrameFilterCommand(const FilterOptions& options) {
     WorkPool pool(options.jobs);
     FrameFlat flat;
     std::unique_ptr<FrameOffset> offset;
-    try {
-        flat = LoadFrameFlat(options.profileFile);
-        offset = std::make_unique<FrameOffset>(
-            DarksOf(options.darks, options.bias, options.darkScale), pool);
-    } catch (const std::bad_alloc&) {
-        ReportProblem("nothing was written: out of memory.");
-        return kSomeFailed;
-    } catch (const std::exception& error) {
-        ReportProblem("nothing was written: " + Explained(error));
-        return kSomeFailed;
+    if (const int status = AllOrNothing([&] {
+            flat = LoadFrameFlat(options.profileFile);
+            offset = std::make_unique<FrameOffset>(
+                FrameDarks{options.darks, options.bias, options.darkScale}, pool);
+        });
+        status != kAllDone) {
+        return status;
     }
     return RunBatch(plan, options.jobs, options.quiet, pool,
                     [&](const PlannedPicture& picture, ProgressReport&) {

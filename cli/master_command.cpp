@@ -1,6 +1,3 @@
-#include <exception>
-#include <new>
-
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "engine/master_frame.h"
@@ -25,7 +22,7 @@ int RunMasterCommand(const MasterOptions& options) {
     request.scale = options.scale == MasterOptions::Scale::Mean     ? FrameScale::Mean
                     : options.scale == MasterOptions::Scale::Median ? FrameScale::Median
                                                                     : FrameScale::None;
-    try {
+    return AllOrNothing([&] {
         WorkPool pool(options.jobs);
         const MasterResult result = CombineMaster(request, pool);
         const FrameInfo& info = result.info;
@@ -49,13 +46,7 @@ int RunMasterCommand(const MasterOptions& options) {
             WriteLine(stdout,
                       "  " + Native(options.frames[int(f)]) + " scaled by " + factors.join(", "));
         }
-        return kAllDone;
-    } catch (const std::bad_alloc&) {
-        ReportProblem("nothing was written: out of memory.");
-    } catch (const std::exception& error) {
-        ReportProblem("nothing was written: " + Explained(error));
-    }
-    return kSomeFailed;
+    });
 }
 
 }  // namespace velmora

@@ -201,7 +201,7 @@ int RunProfileTuneCommand(const TuneOptions& options) {
             "tune");
         return kUsageError;
     }
-    try {
+    return AllOrNothing([&] {
         ProfileMeasurement measurement{options.references, {},           options.shot,
                                        options.force,      options.dark, options.level};
         if (options.smoothSet) measurement.smoothRadius = options.smoothRadius;
@@ -213,14 +213,7 @@ int RunProfileTuneCommand(const TuneOptions& options) {
         } else {
             PrintSummary(measured.profile, options.profileFile, options.references);
         }
-    } catch (const std::bad_alloc&) {
-        ReportProblem("nothing was written: out of memory.");
-        return kSomeFailed;
-    } catch (const std::exception& error) {
-        ReportProblem("nothing was written: " + Explained(error));
-        return kSomeFailed;
-    }
-    return kAllDone;
+    });
 }
 
 }  // namespace velmora

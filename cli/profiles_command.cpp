@@ -127,19 +127,12 @@ int Plot(const ProfilesOptions& options) {
                          "profiles");
         return kUsageError;
     }
-    try {
+    return AllOrNothing([&] {
         const LensProfile profile = LoadLensProfile(options.plotFile);
         const QString title = QFileInfo(options.plotFile).fileName() + " - " +
                               QString::fromStdString(DescribeShot(profile.shot));
         PlotLensProfile(profile, title, options.plotOutput);
-    } catch (const std::bad_alloc&) {
-        ReportProblem("nothing was written: out of memory.");
-        return kSomeFailed;
-    } catch (const std::exception& error) {
-        ReportProblem("nothing was written: " + Explained(error));
-        return kSomeFailed;
-    }
-    return kAllDone;
+    });
 }
 
 }  // namespace

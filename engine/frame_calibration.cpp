@@ -25,15 +25,6 @@ std::string Name(const QString& path) {
     return Native(path).toStdString();
 }
 
-[[noreturn]] void OtherLayout(const QString& path, const FrameInfo& info, const QString& otherPath,
-                              const FrameInfo& other, const char* what) {
-    throw Error(
-        ErrorKind::Picture,
-        "the frame " + Name(path) + " is " + LayoutText(info) + ", but " + what + " " +
-            Name(otherPath) + " is " + LayoutText(other) + ".",
-        ErrorFields(path.toStdString()).Sizes(info.width, info.height, other.width, other.height));
-}
-
 // The position (of the mosaic, or the channel) of sample `index` of the frame.
 int PositionOfSample(const FrameInfo& info, std::size_t index) {
     const std::int64_t rowSamples = info.width * info.channels;
@@ -160,7 +151,7 @@ FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
             infoPath_ = darks.darks.front();
             darkExposure_ = info_.exposure;
         } else if (!SameLayout(reader->info(), info_)) {
-            OtherLayout(darks.darks[d], reader->info(), infoPath_, info_, "the dark");
+            RefuseOtherLayout(darks.darks[d], reader->info(), infoPath_, info_, "the dark");
         }
         FrameSamples frame = ReadWhole(*reader);
         if (darks.darks.size() == 1) {
@@ -195,7 +186,7 @@ FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
             info_ = reader->info();
             infoPath_ = darks.bias;
         } else if (!SameLayout(reader->info(), info_)) {
-            OtherLayout(darks.bias, reader->info(), infoPath_, info_, "the dark");
+            RefuseOtherLayout(darks.bias, reader->info(), infoPath_, info_, "the dark");
         }
         bias_ = ReadWhole(*reader);
     }
@@ -211,7 +202,7 @@ FrameOffset::FrameOffset(const FrameDarks& darks, WorkPool& pool)
 void FrameOffset::CheckFits(const FrameInfo& frame, const QString& path) const {
     if (empty()) return;
     if (!SameLayout(frame, info_)) {
-        OtherLayout(path, frame, infoPath_, info_, dark_.empty() ? "the bias" : "the dark");
+        RefuseOtherLayout(path, frame, infoPath_, info_, dark_.empty() ? "the bias" : "the dark");
     }
     if (scale_ && !(frame.exposure && *frame.exposure >= 0)) {
         throw Error(ErrorKind::Picture,
@@ -272,8 +263,8 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
     const FrameInfo& info = frames.front()->info();
     for (const auto& frame : frames) {
         if (!SameLayout(frame->info(), info))
-            OtherLayout(frame->path(), frame->info(), frames.front()->path(), info,
-                        "the reference");
+            RefuseOtherLayout(frame->path(), frame->info(), frames.front()->path(), info,
+                              "the reference");
         offset.CheckFits(frame->info(), frame->path());
     }
     if (info.width > INT32_MAX || info.height > INT32_MAX) {
@@ -375,10 +366,9 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
     return measured;
 }
 
-void SaveFrameFlat(const FrameFlat& flat, const QString& path, const FrameInfo& first,
-                   const QStringList& references, const std::vector<std::string>& history) {
-    FrameInfo info = flat.info;
-    info.cards = first.cards;
+void SaveFrameFlat(const FrameFlat& flat, const QString& path, const QStringList& references,
+                   const std::vector<std::string>& history) {
+    const FrameInfo& info = flat.info;
     std::vector<FrameCard> cards;
     cards.push_back({"VPROFILE", std::string("flat"), "a flat for velmora-cli filter --profile"});
     cards.push_back({"VLEVTYPE", std::string(flat.meanLevel ? "mean" : "centre"),
@@ -427,7 +417,8 @@ void CalibrateFrame(const QString& input, const QString& output, const FrameFlat
                     const QString& flatPath, const FrameOffset& offset) {
     const auto light = FrameReader::Open(input);
     FrameInfo info = light->info();
-    if (!SameLayout(info, flat.info)) OtherLayout(input, info, flatPath, flat.info, "the flat");
+    if (!SameLayout(info, flat.info))
+        RefuseOtherLayout(input, info, flatPath, flat.info, "the flat");
     offset.CheckFits(info, input);
     const double share = offset.DarkShare(info);
     info.floating = true;

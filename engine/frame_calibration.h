@@ -101,9 +101,10 @@ MeasuredFrameFlat MeasureFrameFlat(const QStringList& references, const FrameOff
                                    int smoothRadius, PlaneLevel level, WorkPool& pool);
 
 // Writes the flat as a float frame (FITS or TIFF by the suffix), its levels in its header
-// (VLEVEL1 ... and VLEVTYPE) with the first reference's cards and `history`.
-void SaveFrameFlat(const FrameFlat& flat, const QString& path, const FrameInfo& first,
-                   const QStringList& references, const std::vector<std::string>& history);
+// (VLEVEL1 ... and VLEVTYPE) with the first reference's cards (the flat's info keeps them) and
+// `history`.
+void SaveFrameFlat(const FrameFlat& flat, const QString& path, const QStringList& references,
+                   const std::vector<std::string>& history);
 
 // A flat written by SaveFrameFlat, or any float or FITS frame taken as one: its levels its mean
 // per position. Raises as FrameReader does.

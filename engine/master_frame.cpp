@@ -20,17 +20,9 @@ std::string Name(const QString& path) {
 }
 
 void CheckSameLayout(const FrameReader& first, const FrameReader& frame) {
-    const FrameInfo& a = first.info();
-    const FrameInfo& b = frame.info();
-    if (a.width == b.width && a.height == b.height && a.channels == b.channels &&
-        CfaLetters(a.cfa) == CfaLetters(b.cfa)) {
-        return;
-    }
-    throw Error(
-        ErrorKind::Picture,
-        "the frame " + Name(frame.path()) + " is " + LayoutText(b) + ", but " + Name(first.path()) +
-            " is " + LayoutText(a) + "; frames are combined only place by place.",
-        ErrorFields(frame.path().toStdString()).Sizes(b.width, b.height, a.width, a.height));
+    if (SameLayout(first.info(), frame.info())) return;
+    RefuseOtherLayout(frame.path(), frame.info(), first.path(), first.info(), "",
+                      "; frames are combined only place by place");
 }
 
 // The median of the values counted in `histogram`, bin k for the value k + offset.

@@ -538,6 +538,17 @@ std::string LayoutText(const FrameInfo& info) {
     return text;
 }
 
+void RefuseOtherLayout(const QString& path, const FrameInfo& info, const QString& otherPath,
+                       const FrameInfo& other, const std::string& otherName,
+                       const std::string& because) {
+    throw Error(
+        ErrorKind::Picture,
+        "the frame " + Native(path).toStdString() + " is " + LayoutText(info) + ", but " +
+            (otherName.empty() ? "" : otherName + " ") + Native(otherPath).toStdString() + " is " +
+            LayoutText(other) + because + ".",
+        ErrorFields(path.toStdString()).Sizes(info.width, info.height, other.width, other.height));
+}
+
 bool SameLayout(const FrameInfo& a, const FrameInfo& b) {
     return a.width == b.width && a.height == b.height && a.channels == b.channels &&
            CfaLetters(a.cfa) == CfaLetters(b.cfa);

@@ -38,6 +38,11 @@ std::optional<std::string> CardValue(const std::vector<std::string>& cards, cons
 
 // "6000 x 4000", "6000 x 4000 x 3", "6000 x 4000 (RGGB)": a frame's layout for messages.
 std::string LayoutText(const FrameInfo& info);
+// Raises ErrorKind::Picture: "the frame <path> is <layout>, but <otherName> <otherPath> is
+// <layout><because>.", with both sizes in its fields.
+[[noreturn]] void RefuseOtherLayout(const QString& path, const FrameInfo& info,
+                                    const QString& otherPath, const FrameInfo& other,
+                                    const std::string& otherName, const std::string& because = "");
 // Whether frames of `a` and `b` can be combined place by place.
 bool SameLayout(const FrameInfo& a, const FrameInfo& b);
 // The positions a frame's samples fall into: of its mosaic, else its channels.
