@@ -1,11 +1,12 @@
 #include "correction/gain.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "correction/error.h"
-#include "correction/sum_lookup.h"
+#include "correction/kernel_choice.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -22,27 +23,23 @@ namespace {
 constexpr std::int32_t kLaneTable = 256 * 256;
 constexpr std::size_t kTablesBytes = 3 * kLaneTable + 4;
 
-void FillGainTable(std::uint8_t* table, std::uint8_t c) {
-    for (int m = 0; m < 256; ++m) {
-        std::uint8_t* results = table + 256 * m;
-        if (m == 0) {
-            for (int p = 0; p < 256; ++p)
-                results[p] = std::uint8_t(p);
-            continue;
-        }
-        const double gain = std::min(16.0, double(c) / double(std::max(c - m, 1)));
-        for (int p = 0; p < 256; ++p) {
-            // rint for 0 <= x < 2^52: adding and taking away 2^52 rounds half to even in the
-            // default rounding mode, without the library call that rint is on plain x86-64
-            // (a third of the gain pass: 196,608 calls a press).
-            const double rounded = (double(p) * gain + 0x1p52) - 0x1p52;
-            results[p] = std::uint8_t(std::min(255.0, rounded));
+struct GainTables {
+    std::unique_ptr<std::uint8_t[]> bytes;
+
+    explicit GainTables(const std::array<std::uint8_t, 3>& centre)
+        : bytes(new std::uint8_t[kTablesBytes]) {  // every byte is filled below
+        for (int k = 0; k < 3; ++k) {
+            std::uint8_t* table = bytes.get() + kLaneTable * k;
+            for (int m = 0; m < 256; ++m) {
+                for (int p = 0; p < 256; ++p)
+                    table[256 * m + p] = GainedByte(std::uint8_t(p), std::uint8_t(m), centre[k]);
+            }
         }
     }
-}
+};
 
-void GainRowPortable(const std::uint8_t* tables, std::uint8_t* picture, const std::uint8_t* cells,
-                     std::int32_t from, std::int32_t groupBytes) {
+void GainRowLookup(const std::uint8_t* tables, std::uint8_t* picture, const std::uint8_t* cells,
+                   std::int32_t from, std::int32_t groupBytes) {
     for (std::int32_t j = from; j < groupBytes; j += 3) {
         picture[j] = tables[256 * cells[j] + picture[j]];
         picture[j + 1] = tables[kLaneTable + 256 * cells[j + 1] + picture[j + 1]];
@@ -50,13 +47,202 @@ void GainRowPortable(const std::uint8_t* tables, std::uint8_t* picture, const st
     }
 }
 
+// The quotient p x min(C, 16 d) / d with d = max(C - m, 1) is at most 4080 with a denominator of
+// at most 255: a single-precision division gives its nearest float, and no quotient that is not
+// a half lies within 1/510 of one, far beyond a float's error of 2.5e-4 there. So rounding the
+// float to the nearest whole number, half to even (the conversion's rounding), is rounding the
+// exact quotient. Numerator and denominator are made in 16-bit lanes, divided in 32-bit float
+// lanes and packed back, the cut to 255 being the packing's saturation. Unpacking and packing
+// work within 128-bit halves alike, so the centre bytes, unpacked the same way, stay with their
+// lanes; the byte model's lane pattern repeats every three vectors.
+using GainRowFunction = void (*)(const std::uint8_t* tables, std::uint8_t* picture,
+                                 const std::uint8_t* cells, std::int32_t groupBytes,
+                                 const std::array<std::uint8_t, 3>& centre);
+
+void GainRowPortable(const std::uint8_t* tables, std::uint8_t* picture, const std::uint8_t* cells,
+                     std::int32_t groupBytes, const std::array<std::uint8_t, 3>&) {
+    GainRowLookup(tables, picture, cells, 0, groupBytes);
+}
+
 #ifdef VELMORA_X86_KERNELS
-// Eight table reads per gather instead of one load each: the scalar loop is bound by its loads.
-// Byte j's lane is j % 3, so over 24 bytes the three gathers of 8 have fixed lane patterns. Each
-// gather reads 4 bytes at the entry; the shuffle keeps the first.
-__attribute__((target("avx2"))) void GainRowAvx2(const std::uint8_t* tables, std::uint8_t* picture,
-                                                 const std::uint8_t* cells,
-                                                 std::int32_t groupBytes) {
+// The centre byte of every lane of three vectors of `bytes` bytes.
+template <int bytes>
+std::array<std::array<std::uint8_t, bytes>, 3> CentreLanes(const std::array<std::uint8_t, 3>& c) {
+    std::array<std::array<std::uint8_t, bytes>, 3> lanes{};
+    for (int v = 0; v < 3; ++v) {
+        for (int l = 0; l < bytes; ++l)
+            lanes[std::size_t(v)][std::size_t(l)] = c[std::size_t((bytes * v + l) % 3)];
+    }
+    return lanes;
+}
+
+bool HasZero(const std::array<std::uint8_t, 3>& centre) {
+    return centre[0] == 0 || centre[1] == 0 || centre[2] == 0;
+}
+
+// A row's last groups, fewer than three vectors of `bytes`, through the row kernel on a copy:
+// the lane pattern stays and they get the same arithmetic.
+template <int bytes>
+void PaddedTail(GainRowFunction row, std::uint8_t* picture, const std::uint8_t* cells,
+                std::int32_t count, const std::array<std::uint8_t, 3>& centre) {
+    std::uint8_t p[3 * bytes] = {};
+    std::uint8_t m[3 * bytes] = {};
+    std::memcpy(p, picture, std::size_t(count));
+    std::memcpy(m, cells, std::size_t(count));
+    row(nullptr, p, m, 3 * bytes, centre);
+    std::memcpy(picture, p, std::size_t(count));
+}
+
+__attribute__((target("sse2"))) inline __m128i QuotientsSse2(__m128i p, __m128i m, __m128i c) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i d = _mm_max_epi16(_mm_sub_epi16(c, m), _mm_set1_epi16(1));
+    const __m128i q = _mm_mullo_epi16(p, _mm_min_epi16(c, _mm_slli_epi16(d, 4)));
+    const __m128i low = _mm_cvtps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(q, zero)),
+                                                   _mm_cvtepi32_ps(_mm_unpacklo_epi16(d, zero))));
+    const __m128i high = _mm_cvtps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(q, zero)),
+                                                    _mm_cvtepi32_ps(_mm_unpackhi_epi16(d, zero))));
+    return _mm_packs_epi32(low, high);
+}
+
+__attribute__((target("sse2"))) void GainRowSse2(const std::uint8_t*, std::uint8_t* picture,
+                                                 const std::uint8_t* cells, std::int32_t groupBytes,
+                                                 const std::array<std::uint8_t, 3>& centre) {
+    const auto lanes = CentreLanes<16>(centre);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i low[3];
+    __m128i high[3];
+    for (int v = 0; v < 3; ++v) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes[v].data()));
+        low[v] = _mm_unpacklo_epi8(c, zero);
+        high[v] = _mm_unpackhi_epi8(c, zero);
+    }
+    const bool zeroCentre = HasZero(centre);
+    std::int32_t j = 0;
+    for (; j + 3 * 16 <= groupBytes; j += 3 * 16) {
+        for (int v = 0; v < 3; ++v) {
+            std::uint8_t* at = picture + j + 16 * v;
+            const std::uint8_t* cell = cells + j + 16 * v;
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell));
+            __m128i out = _mm_packus_epi16(
+                QuotientsSse2(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(m, zero), low[v]),
+                QuotientsSse2(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(m, zero), high[v]));
+            // Only a centre byte of 0 needs this: there d = 1 and n = 0, where m = 0 must keep p.
+            if (zeroCentre) {
+                const __m128i keep = _mm_cmpeq_epi8(m, zero);
+                out = _mm_or_si128(_mm_and_si128(keep, p), _mm_andnot_si128(keep, out));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at), out);
+        }
+    }
+    if (j < groupBytes) PaddedTail<16>(GainRowSse2, picture + j, cells + j, groupBytes - j, centre);
+}
+
+__attribute__((target("avx2"))) inline __m256i QuotientsAvx2(__m256i p, __m256i m, __m256i c) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i d = _mm256_max_epi16(_mm256_sub_epi16(c, m), _mm256_set1_epi16(1));
+    const __m256i q = _mm256_mullo_epi16(p, _mm256_min_epi16(c, _mm256_slli_epi16(d, 4)));
+    const __m256i low =
+        _mm256_cvtps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(_mm256_unpacklo_epi16(q, zero)),
+                                         _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(d, zero))));
+    const __m256i high =
+        _mm256_cvtps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(_mm256_unpackhi_epi16(q, zero)),
+                                         _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(d, zero))));
+    return _mm256_packs_epi32(low, high);
+}
+
+__attribute__((target("avx2"))) void GainRowAvx2(const std::uint8_t*, std::uint8_t* picture,
+                                                 const std::uint8_t* cells, std::int32_t groupBytes,
+                                                 const std::array<std::uint8_t, 3>& centre) {
+    const auto lanes = CentreLanes<32>(centre);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i low[3];
+    __m256i high[3];
+    for (int v = 0; v < 3; ++v) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes[v].data()));
+        low[v] = _mm256_unpacklo_epi8(c, zero);
+        high[v] = _mm256_unpackhi_epi8(c, zero);
+    }
+    const bool zeroCentre = HasZero(centre);
+    std::int32_t j = 0;
+    for (; j + 3 * 32 <= groupBytes; j += 3 * 32) {
+        for (int v = 0; v < 3; ++v) {
+            std::uint8_t* at = picture + j + 32 * v;
+            const std::uint8_t* cell = cells + j + 32 * v;
+            const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+            const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell));
+            __m256i out = _mm256_packus_epi16(
+                QuotientsAvx2(_mm256_unpacklo_epi8(p, zero), _mm256_unpacklo_epi8(m, zero), low[v]),
+                QuotientsAvx2(_mm256_unpackhi_epi8(p, zero), _mm256_unpackhi_epi8(m, zero),
+                              high[v]));
+            if (zeroCentre) out = _mm256_blendv_epi8(out, p, _mm256_cmpeq_epi8(m, zero));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), out);
+        }
+    }
+    if (j < groupBytes) PaddedTail<32>(GainRowAvx2, picture + j, cells + j, groupBytes - j, centre);
+}
+
+// GCC 12 takes the unset pass-through operand of its own AVX-512 intrinsics for an uninitialised
+// value (GCC bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define VELMORA_AVX512 "avx512f,avx512bw"
+__attribute__((target(VELMORA_AVX512))) inline __m512i QuotientsAvx512(__m512i p, __m512i m,
+                                                                       __m512i c) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i d = _mm512_max_epi16(_mm512_sub_epi16(c, m), _mm512_set1_epi16(1));
+    const __m512i q = _mm512_mullo_epi16(p, _mm512_min_epi16(c, _mm512_slli_epi16(d, 4)));
+    const __m512i low =
+        _mm512_cvtps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(_mm512_unpacklo_epi16(q, zero)),
+                                         _mm512_cvtepi32_ps(_mm512_unpacklo_epi16(d, zero))));
+    const __m512i high =
+        _mm512_cvtps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(_mm512_unpackhi_epi16(q, zero)),
+                                         _mm512_cvtepi32_ps(_mm512_unpackhi_epi16(d, zero))));
+    return _mm512_packs_epi32(low, high);
+}
+
+__attribute__((target(VELMORA_AVX512))) void GainRowAvx512(
+    const std::uint8_t*, std::uint8_t* picture, const std::uint8_t* cells, std::int32_t groupBytes,
+    const std::array<std::uint8_t, 3>& centre) {
+    const auto lanes = CentreLanes<64>(centre);
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i low[3];
+    __m512i high[3];
+    for (int v = 0; v < 3; ++v) {
+        const __m512i c = _mm512_loadu_si512(lanes[v].data());
+        low[v] = _mm512_unpacklo_epi8(c, zero);
+        high[v] = _mm512_unpackhi_epi8(c, zero);
+    }
+    const bool zeroCentre = HasZero(centre);
+    std::int32_t j = 0;
+    for (; j + 3 * 64 <= groupBytes; j += 3 * 64) {
+        for (int v = 0; v < 3; ++v) {
+            std::uint8_t* at = picture + j + 64 * v;
+            const std::uint8_t* cell = cells + j + 64 * v;
+            const __m512i p = _mm512_loadu_si512(at);
+            const __m512i m = _mm512_loadu_si512(cell);
+            __m512i out =
+                _mm512_packus_epi16(QuotientsAvx512(_mm512_unpacklo_epi8(p, zero),
+                                                    _mm512_unpacklo_epi8(m, zero), low[v]),
+                                    QuotientsAvx512(_mm512_unpackhi_epi8(p, zero),
+                                                    _mm512_unpackhi_epi8(m, zero), high[v]));
+            if (zeroCentre) out = _mm512_mask_blend_epi8(_mm512_cmpeq_epi8_mask(m, zero), out, p);
+            _mm512_storeu_si512(at, out);
+        }
+    }
+    if (j < groupBytes)
+        PaddedTail<64>(GainRowAvx512, picture + j, cells + j, groupBytes - j, centre);
+}
+#undef VELMORA_AVX512
+#pragma GCC diagnostic pop
+
+// Eight table reads per gather instead of one load each. Byte j's lane is j % 3, so over 24
+// bytes the three gathers of 8 have fixed lane patterns. Each gather reads 4 bytes at the entry;
+// the shuffle keeps the first.
+__attribute__((target("avx2"))) void GainRowGather(const std::uint8_t* tables,
+                                                   std::uint8_t* picture, const std::uint8_t* cells,
+                                                   std::int32_t groupBytes,
+                                                   const std::array<std::uint8_t, 3>&) {
     const __m256i lane[3] = {_mm256_setr_epi32(0, 1, 2, 0, 1, 2, 0, 1),
                              _mm256_setr_epi32(2, 0, 1, 2, 0, 1, 2, 0),
                              _mm256_setr_epi32(1, 2, 0, 1, 2, 0, 1, 2)};
@@ -84,16 +270,62 @@ __attribute__((target("avx2"))) void GainRowAvx2(const std::uint8_t* tables, std
                                                 _mm256_extracti128_si256(bytes, 1)));
         }
     }
-    GainRowPortable(tables, picture, cells, j, groupBytes);
+    GainRowLookup(tables, picture, cells, j, groupBytes);
 }
 #endif
+
+GainRowFunction RowFunction(KernelVariant variant) {
+#ifdef VELMORA_X86_KERNELS
+    if (variant.gathers) return GainRowGather;
+    if (variant.set == Kernel::Avx512) return GainRowAvx512;
+    if (variant.set == Kernel::Avx2) return GainRowAvx2;
+    if (variant.set == Kernel::Sse2) return GainRowSse2;
+#endif
+    (void)variant;
+    return GainRowPortable;
+}
+
+bool NeedsTables(KernelVariant variant) {
+    return RowFunction(variant) == GainRowPortable || variant.gathers;
+}
+
+// Eight rows of a full-width press with a smooth map and a busy picture: the gain pass's
+// trial for choosing its variant.
+void TrialPress(KernelVariant variant) {
+    constexpr std::int32_t kWidth = 4800;
+    constexpr std::int32_t kRows = 8;
+    static const std::array<std::uint8_t, 3> centre{200, 205, 210};
+    static const GainTables tables(centre);
+    static const std::vector<std::uint8_t> cells = [] {
+        std::vector<std::uint8_t> c(std::size_t(kWidth) * kRows);
+        for (std::size_t i = 0; i < c.size(); ++i)
+            c[i] = std::uint8_t((i % kWidth) * 80 / kWidth + i % 7);
+        return c;
+    }();
+    static std::vector<std::uint8_t> picture(cells.size());
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        picture[i] = std::uint8_t(40 + (i * 37) % 151);
+    const GainRowFunction row = RowFunction(variant);
+    for (std::int32_t r = 0; r < kRows; ++r)
+        row(tables.bytes.get(), picture.data() + std::size_t(r) * kWidth,
+            cells.data() + std::size_t(r) * kWidth, kWidth, centre);
+}
+
+KernelChoice& GainChoice() {
+    static KernelChoice choice("gain", AvailableVariants(), TrialPress);
+    return choice;
+}
 
 }  // namespace
 
 std::uint8_t GainedByte(std::uint8_t p, std::uint8_t m, std::uint8_t c) {
     if (m == 0) return p;
-    const double gain = std::min(16.0, double(c) / double(std::max(int(c) - int(m), 1)));
-    return std::uint8_t(std::min(255.0, std::rint(double(p) * gain)));
+    const int d = std::max(int(c) - int(m), 1);
+    const int q = int(p) * std::min(int(c), 16 * d);
+    const int whole = q / d;
+    const int twiceRest = 2 * (q % d);
+    const bool up = twiceRest > d || (twiceRest == d && whole % 2 == 1);
+    return std::uint8_t(std::min(255, whole + int(up)));
 }
 
 void ApplyGain(PixelBytes& pixels, const CorrectionMap& map,
@@ -102,21 +334,13 @@ void ApplyGain(PixelBytes& pixels, const CorrectionMap& map,
     CheckRowFitsMap(pixels.widthBytes());
     CheckRowsFitMap(pixels.rows());
 
-    // Every byte is filled below; value-initialising it first cost a pass of its own.
-    const std::unique_ptr<std::uint8_t[]> tables(new std::uint8_t[kTablesBytes]);
-    for (int k = 0; k < 3; ++k)
-        FillGainTable(tables.get() + kLaneTable * k, centre[k]);
-
+    const KernelVariant variant = GainChoice().Current();
+    const std::optional<GainTables> tables =
+        NeedsTables(variant) ? std::make_optional<GainTables>(centre) : std::nullopt;
+    const GainRowFunction row = RowFunction(variant);
     const std::int32_t groupBytes = pixels.widthBytes() / 3 * 3;
-#ifdef VELMORA_X86_KERNELS
-    if (ActiveKernel() >= Kernel::Avx2) {
-        for (std::int32_t r = 0; r < pixels.rows(); ++r)
-            GainRowAvx2(tables.get(), pixels.row(r), map.row(r), groupBytes);
-        return;
-    }
-#endif
     for (std::int32_t r = 0; r < pixels.rows(); ++r)
-        GainRowPortable(tables.get(), pixels.row(r), map.row(r), 0, groupBytes);
+        row(tables ? tables->bytes.get() : nullptr, pixels.row(r), map.row(r), groupBytes, centre);
 }
 
 }  // namespace velmora

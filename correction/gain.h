@@ -12,10 +12,10 @@ namespace velmora {
 // position was darkened in the reference, instead of having the reference's deficit added.
 //
 // For byte p of row r in lane k (the group model: bytes 3g, 3g + 1, 3g + 2 of a row), with m the
-// map cell (b, r) and C the reference's centre byte of lane k, in double precision:
+// map cell (b, r) and C the reference's centre byte of lane k:
 //   m = 0:     p stays as it is;
-//   otherwise: g = min(16.0, C / max(C - m, 1)), and p becomes min(255, rint(p x g)),
-//              rint rounding half to even.
+//   otherwise: g = min(16, C / max(C - m, 1)), and p becomes min(255, p x g rounded half to even),
+//              the product taken exactly (a fraction of whole numbers, not a double).
 // A filler byte at the end of a row (a row length that is no multiple of 3) belongs to no group
 // and is left as it is.
 std::uint8_t GainedByte(std::uint8_t p, std::uint8_t m, std::uint8_t c);

@@ -12,70 +12,9 @@
 #endif
 
 namespace velmora {
-namespace {
-
-constexpr const char* kKernelNames[] = {"portable", "sse2", "avx2", "avx512"};
-
-Kernel BestKernel() {
-#ifdef VELMORA_X86_KERNELS
-    static const Kernel best = [] {
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512vbmi")) {
-            return Kernel::Avx512;
-        }
-        const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-        return avx2 ? Kernel::Avx2 : Kernel::Sse2;
-    }();
-    return best;
-#else
-    return Kernel::Portable;
-#endif
-}
-
-Kernel Capped(Kernel kernel) {
-    return std::min(kernel, BestKernel());
-}
-
-std::atomic<Kernel>& ActiveSlot() {
-    static std::atomic<Kernel> active = [] {
-        const char* name = std::getenv("VELMORA_KERNEL");
-        const std::optional<Kernel> wanted = name ? KernelNamed(name) : std::nullopt;
-        return Capped(wanted.value_or(BestKernel()));
-    }();
-    return active;
-}
-
-}  // namespace
-
-const char* KernelName(Kernel kernel) {
-    return kKernelNames[int(kernel)];
-}
-
-std::optional<Kernel> KernelNamed(std::string_view name) {
-    for (int k = 0; k < 4; ++k) {
-        if (name == kKernelNames[k]) return Kernel(k);
-    }
-    return std::nullopt;
-}
-
-Kernel ActiveKernel() {
-    return ActiveSlot().load(std::memory_order_relaxed);
-}
-
-std::vector<Kernel> AvailableKernels() {
-    std::vector<Kernel> kernels;
-    for (int k = 0; k <= int(BestKernel()); ++k)
-        kernels.push_back(Kernel(k));
-    return kernels;
-}
-
-Kernel UseKernel(Kernel kernel) {
-    ActiveSlot().store(Capped(kernel), std::memory_order_relaxed);
-    return ActiveKernel();
-}
 
 bool VectorSumLookupAvailable() {
-    return BestKernel() == Kernel::Avx512;
+    return AvailableKernels().back() == Kernel::Avx512;
 }
 
 void LookUpSumsPortable(const SumLookupTable& table, std::uint8_t* __restrict picture,

@@ -1,30 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
-#include <vector>
+
+#include "correction/kernel_choice.h"
 
 namespace velmora {
-
-// The instruction sets the byte passes are written for, plainest first. Avx512 means AVX-512 F,
-// BW and VBMI together (the byte permute).
-enum class Kernel : std::uint8_t { Portable, Sse2, Avx2, Avx512 };
-
-const char* KernelName(Kernel kernel);  // "portable", "sse2", "avx2", "avx512"
-std::optional<Kernel> KernelNamed(std::string_view name);
-
-// The kernel the passes use: the best this processor runs, lowered to the one the environment
-// variable VELMORA_KERNEL names (read once; an unknown name is ignored), never above what the
-// processor runs.
-Kernel ActiveKernel();
-
-// Every kernel this processor runs, plainest first: the ones tests and benchmarks go through.
-std::vector<Kernel> AvailableKernels();
-
-// Makes `kernel`, lowered to what the processor runs, the active one, and returns it. For tests
-// and benchmarks, which switch between presses and not during one.
-Kernel UseKernel(Kernel kernel);
 
 // A per-press table of what every sum of picture byte and map cell (0 to 510) becomes.
 // Entry 511 is padding so the table is 512 bytes long.

@@ -41,16 +41,16 @@ inline void FillRandom(std::mt19937& rng, CorrectionMap& map, int largest) {
         map.data()[i] = std::uint8_t(cell(rng));
 }
 
-// A test run once per kernel this processor has, with that kernel active. A suite uses it as
+// A test run once per kernel this processor has, with that kernel forced. A suite uses it as
 //   using MySuite = testing::KernelTest;
 //   INSTANTIATE_TEST_SUITE_P(Kernels, MySuite, testing::EachKernel(), testing::KernelTestName);
 class KernelTest : public ::testing::TestWithParam<Kernel> {
   protected:
     void SetUp() override { ASSERT_EQ(UseKernel(GetParam()), GetParam()); }
-    void TearDown() override { UseKernel(previous_); }
+    void TearDown() override { ForceVariant(previous_); }
 
   private:
-    Kernel previous_ = ActiveKernel();
+    std::optional<KernelVariant> previous_ = ForcedVariant();
 };
 
 inline auto EachKernel() {
@@ -59,6 +59,26 @@ inline auto EachKernel() {
 
 inline std::string KernelTestName(const ::testing::TestParamInfo<Kernel>& info) {
     return KernelName(info.param);
+}
+
+// The same for passes that also have variants that gather: once per variant this processor runs.
+class VariantTest : public ::testing::TestWithParam<KernelVariant> {
+  protected:
+    void SetUp() override { ASSERT_EQ(ForceVariant(GetParam()), GetParam()); }
+    void TearDown() override { ForceVariant(previous_); }
+
+  private:
+    std::optional<KernelVariant> previous_ = ForcedVariant();
+};
+
+inline auto EachVariant() {
+    return ::testing::ValuesIn(AvailableVariants());
+}
+
+inline std::string VariantTestName(const ::testing::TestParamInfo<KernelVariant>& info) {
+    std::string name = VariantName(info.param);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
 }
 
 // Runs `action` and returns the kind of the velmora::Error it raised; fails the test otherwise.
