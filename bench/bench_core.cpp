@@ -2,7 +2,10 @@
 // the memory floor: one plain pass that reads two 5,760,000-byte arrays and writes one.
 // Prints each operation's time and its ratio to the floor. The passes that differ per kernel run
 // once for every kernel this processor has (only the one VELMORA_KERNEL names, when it is set),
-// each row named after its kernel; tuning and plain add are the same code for every kernel.
+// each row named after its kernel, and the passes that choose their kernel at run time once more
+// as "chosen"; tuning and plain add are the same code for every kernel. The lens profile's rows
+// work on a 24-megapixel picture and print their ratio to copying it (ProfileFloor). Last come
+// the run-time choices and why they fell as they did.
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "correction/flat_upsample.h"
 #include "correction/gain.h"
 #include "correction/gain_steps.h"
+#include "correction/kernel_choice.h"
 #include "correction/profile_gain.h"
 #include "correction/sum_lookup.h"
 #include "correction/tone_curve.h"
@@ -96,6 +101,11 @@ void BM_Tuning(benchmark::State& state) {
 }
 BENCHMARK(BM_Tuning)->Name("Tuning/every kernel")->Unit(benchmark::kMillisecond);
 
+// Forces `variant`, or with none lets the passes choose as they would unforced.
+void Use(std::optional<KernelVariant> variant) {
+    ForceVariant(variant);
+}
+
 void PeakSearch(benchmark::State& state, Kernel kernel) {
     UseKernel(kernel);
     for (auto _ : state)
@@ -124,8 +134,8 @@ void Filter(benchmark::State& state, FilterMode mode, Kernel kernel) {
 }
 
 // The gain pass with a grey card of about 200 per lane, as velmora-cli's gain mode runs it.
-void Gain(benchmark::State& state, Kernel kernel) {
-    UseKernel(kernel);
+void Gain(benchmark::State& state, std::optional<KernelVariant> variant) {
+    Use(variant);
     const CorrectionMap& map = RealisticMap();
     TimeOnFreshCopies(state, ScenePixels(), [&](PixelBytes& pixels) {
         ApplyGain(pixels, map, {200, 205, 210});
@@ -199,12 +209,27 @@ void ProfileGain(benchmark::State& state, Kernel kernel, GainSpace space) {
     CountPerSample(state);
 }
 
-// 8-bit pictures' lookup by gain step, through the active kernel (gathers where AVX2 runs).
-void ProfileGainSteps(benchmark::State& state) {
+// Copying the 24-megapixel picture once: what any pass over it costs at the least.
+template <typename Sample>
+void ProfileFloor(benchmark::State& state) {
+    const std::vector<Sample>& scene = ProfileScene<Sample>();
+    std::vector<Sample> copy(scene.size(), Sample(1));
+    for (auto _ : state) {
+        std::memcpy(copy.data(), scene.data(), scene.size() * sizeof(Sample));
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+    }
+    CountPerSample(state);
+}
+
+// 8-bit pictures' lookup by gain step, as velmora-cli runs it: the steps of the whole picture
+// kept, one table row of 256 results per step.
+void ProfileGainSteps(benchmark::State& state, std::optional<KernelVariant> variant) {
+    Use(variant);
     const ToneTables tables(SrgbToLinear, 255);
     const GainLookup lookup(tables, GainSpace::Linear);
     const GainLookup* perChannel[] = {&lookup, &lookup, &lookup};
-    const std::vector<std::uint16_t> steps = ToGainSteps(ProfileGains());
+    static const std::vector<std::uint16_t> steps = ToGainSteps(ProfileGains());
     TimeOnFreshCopies(state, ProfileScene<std::uint8_t>(), [&](std::vector<std::uint8_t>& pixels) {
         for (std::int32_t y = 0; y < kProfileHeight; ++y) {
             const std::size_t at = std::size_t(y) * kProfileWidth * 3;
@@ -284,10 +309,31 @@ void GainStepsOfFlat(benchmark::State& state, Kernel kernel) {
 }
 
 void RegisterKernelBenchmarks() {
-    benchmark::RegisterBenchmark("ProfileGainSteps/8-bit", ProfileGainSteps)
+    const std::optional<KernelVariant> forced = ForcedVariant();
+    benchmark::RegisterBenchmark("ProfileFloor/8-bit", ProfileFloor<std::uint8_t>)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ProfileFloor/16-bit", ProfileFloor<std::uint16_t>)
+        ->Unit(benchmark::kMillisecond);
+    // The passes that choose: a row per variant, and the choice itself where none is forced.
+    for (const KernelVariant variant : AvailableVariants()) {
+        if (forced && variant != *forced) continue;
+        const std::string suffix = "/" + VariantName(variant);
+        benchmark::RegisterBenchmark(("Gain" + suffix).c_str(), Gain, variant)
+            ->Unit(benchmark::kMillisecond);
+        if (variant.set == Kernel::Portable || variant.gathers) {
+            benchmark::RegisterBenchmark(("ProfileGain/8-bit" + suffix).c_str(), ProfileGainSteps,
+                                         variant)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    if (!forced) {
+        benchmark::RegisterBenchmark("Gain/chosen", Gain, std::nullopt)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("ProfileGain/8-bit/chosen", ProfileGainSteps, std::nullopt)
+            ->Unit(benchmark::kMillisecond);
+    }
     for (const Kernel kernel : AvailableKernels()) {
-        if (std::getenv("VELMORA_KERNEL") && kernel != ActiveKernel()) continue;
+        if (forced && kernel != forced->set) continue;
         const std::string suffix = std::string("/") + KernelName(kernel);
         benchmark::RegisterBenchmark(("PeakSearch" + suffix).c_str(), PeakSearch, kernel)
             ->Unit(benchmark::kMillisecond);
@@ -296,11 +342,6 @@ void RegisterKernelBenchmarks() {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Filter/PeakOffset" + suffix).c_str(), Filter,
                                      FilterMode::PeakOffset, kernel)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("Gain" + suffix).c_str(), Gain, kernel)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("ProfileGain/8-bit" + suffix).c_str(),
-                                     ProfileGain<std::uint8_t>, kernel, GainSpace::Linear)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("ProfileGain/16-bit" + suffix).c_str(),
                                      ProfileGain<std::uint16_t>, kernel, GainSpace::Linear)
@@ -345,17 +386,37 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& times = reporter.times();
     const auto floor = times.find("BM_MemoryFloor");
-    if (floor == times.end()) return 0;
-    std::cout << "\nRatio to the memory floor (" << floor->second
-              << " ms: read two 5,760,000-byte arrays, write one); goal: 2.0 or less\n"
-              << "(3.0 for sse2); each row names its kernel\n";
-    for (const auto& [name, time] : times) {
-        // The profile and flat rows work on other pictures; they print their time per sample or
-        // pixel instead.
-        if (name == floor->first || name.rfind("ProfileGain", 0) == 0 ||
-            name.rfind("FlatUpsample", 0) == 0 || name.rfind("GainStepsOfFlat", 0) == 0)
-            continue;
-        std::printf("  %-32s %8.3f ms  %5.2fx\n", name.c_str(), time, time / floor->second);
+    if (floor != times.end()) {
+        std::cout << "\nRatio to the memory floor (" << floor->second
+                  << " ms: read two 5,760,000-byte arrays, write one); goal: 2.0 or less\n"
+                  << "(3.0 for sse2); each row names its kernel\n";
+        for (const auto& [name, time] : times) {
+            // The profile and flat rows work on other pictures.
+            if (name == floor->first || name.rfind("Profile", 0) == 0 ||
+                name.rfind("FlatUpsample", 0) == 0 || name.rfind("GainStepsOfFlat", 0) == 0)
+                continue;
+            std::printf("  %-32s %8.3f ms  %5.2fx\n", name.c_str(), time, time / floor->second);
+        }
     }
+    for (const auto& [depth, goal] : {std::pair{"8-bit", 3.0}, std::pair{"16-bit", 5.0}}) {
+        const auto profileFloor = times.find(std::string("ProfileFloor/") + depth);
+        if (profileFloor == times.end()) continue;
+        std::printf(
+            "\nRatio to copying the %s picture once (%.3f ms); goal for the lens profile's "
+            "gain: %.1f or less\n",
+            depth, profileFloor->second, goal);
+        const std::string prefix = std::string("ProfileGain/") + depth;
+        for (const auto& [name, time] : times) {
+            if (name.rfind(prefix, 0) != 0) continue;
+            std::printf("  %-40s %8.3f ms  %5.2fx\n", name.c_str(), time,
+                        time / profileFloor->second);
+        }
+    }
+    ForceVariant(ForcingNamed(std::getenv("VELMORA_KERNEL")));  // the process's own forcing again
+    const std::vector<ChoiceRecord> choices = KernelChoices();
+    if (!choices.empty()) std::cout << "\nKernels chosen at run time\n";
+    for (const ChoiceRecord& choice : choices)
+        std::printf("  %-20s %-12s %s\n", choice.pass.c_str(), choice.chosen.c_str(),
+                    choice.why.c_str());
     return 0;
 }

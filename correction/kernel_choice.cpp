@@ -175,10 +175,12 @@ void KernelChoice::Time() {
         for (std::size_t v = 0; v < offered_.size(); ++v) {
             const Clock::time_point start = Clock::now();
             trial_(offered_[v]);
-            best[v] = std::min(best[v], std::chrono::duration<double>(Clock::now() - start).count());
+            best[v] =
+                std::min(best[v], std::chrono::duration<double>(Clock::now() - start).count());
         }
     }
-    const std::size_t fastest = std::size_t(std::min_element(best.begin(), best.end()) - best.begin());
+    const std::size_t fastest =
+        std::size_t(std::min_element(best.begin(), best.end()) - best.begin());
     fastest_ = offered_[fastest];
     std::string why = "fastest on a trial of its own:";
     for (std::size_t v = 0; v < offered_.size(); ++v) {
@@ -198,10 +200,9 @@ std::vector<ChoiceRecord> KernelChoices() {
     if (!forced) return Choices().timed;
     std::vector<ChoiceRecord> records;
     const char* environment = EnvironmentForcing();
-    const std::string why =
-        environment != nullptr && ForcingNamed(environment) == forced
-            ? "forced by VELMORA_KERNEL=" + std::string(environment)
-            : "forced to " + VariantName(*forced);
+    const std::string why = environment != nullptr && ForcingNamed(environment) == forced
+                                ? "forced by VELMORA_KERNEL=" + std::string(environment)
+                                : "forced to " + VariantName(*forced);
     for (const KernelChoice* choice : Choices().choices)
         records.push_back({choice->pass(), VariantName(choice->Resolve(*forced)), why});
     return records;

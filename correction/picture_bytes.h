@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "correction/pixel_bytes.h"
 #include "correction/bitmap.h"
+#include "correction/pixel_bytes.h"
 
 namespace velmora {
 

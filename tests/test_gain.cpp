@@ -66,8 +66,8 @@ TEST(Gain, WorkedValuesAndLimits) {
     EXPECT_EQ(GainedByte(150, 100, 200), 255);  // cut at full scale
     EXPECT_EQ(GainedByte(5, 199, 200), 80);     // gain capped at 16
     EXPECT_EQ(GainedByte(1, 100, 200), 2);
-    EXPECT_EQ(GainedByte(3, 50, 200), 4);  // 3 x 4/3 = 4
-    EXPECT_EQ(GainedByte(5, 40, 200), 6);     // 6.25 rounds to 6
+    EXPECT_EQ(GainedByte(3, 50, 200), 4);   // 3 x 4/3 = 4
+    EXPECT_EQ(GainedByte(5, 40, 200), 6);   // 6.25 rounds to 6
     EXPECT_EQ(GainedByte(105, 1, 7), 122);  // exactly 122.5: to the even one
 }
 

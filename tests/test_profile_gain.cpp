@@ -156,10 +156,14 @@ TEST_P(ProfileGainKernels, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
 }
 
 // Each kind of correction keeps the promise its name makes, on a flat with a blue cast.
-// 8-bit rows by gain step: the same bytes as the search under each step's gain, on every kernel,
-// with alpha kept and without, a curve of its own per channel, in both spaces; and each gain's
-// step is the nearest in the logarithm, cut at 1/16 and 16.
-TEST_P(ProfileGainKernels, StepsLookUpWhatTheSearchGives) {
+// 8-bit rows by gain step: the same bytes as the search under each step's gain, on every kernel
+// and the gathering one, with alpha kept and without, a curve of its own per channel, in both
+// spaces; and each gain's step is the nearest in the logarithm, cut at 1/16 and 16.
+using StepsLookupVariants = testing::VariantTest;
+INSTANTIATE_TEST_SUITE_P(Kernels, StepsLookupVariants, testing::EachVariant(),
+                         testing::VariantTestName);
+
+TEST_P(StepsLookupVariants, StepsLookUpWhatTheSearchGives) {
     const std::vector<CurveCase> curves = Curves();
     std::vector<std::unique_ptr<ToneTables>> tables;
     for (std::size_t c = 0; c < 3; ++c)

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "correction/gain.h"
 #include "correction/sum_lookup.h"
 #include "test_support.h"
 
@@ -129,6 +131,58 @@ TEST(Kernels, ChoosingIsCappedByTheProcessorAndNamesRoundTrip) {
     for (const Kernel kernel : {Kernel::Portable, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512})
         EXPECT_EQ(KernelNamed(KernelName(kernel)), kernel);
     EXPECT_EQ(KernelNamed("avx"), std::nullopt);
+    for (const KernelVariant variant : AvailableVariants())
+        EXPECT_EQ(ForcingNamed(VariantName(variant).c_str()), variant);
+    for (const char* unknown : {"avx3", "sse2-gather", "-gather", ""})
+        EXPECT_EQ(ForcingNamed(unknown), std::nullopt) << unknown;
+}
+
+// Unforced, the passes that choose take a variant of their own, each of which the suites above
+// prove against its definition, and still give the definition's bytes.
+TEST(Kernels, TheRunTimeChoiceIsAProvenVariant) {
+    const std::optional<KernelVariant> before = ForcedVariant();
+    ForceVariant(std::nullopt);
+    PixelBytes pixels = testing::MakePixels(300, 4, 120);
+    CorrectionMap map;
+    std::fill(map.data(), map.data() + kMapBytes, 40);
+    ApplyGain(pixels, map, {200, 200, 200});
+    EXPECT_EQ(pixels(299, 3), GainedByte(120, 40, 200));
+    std::vector<std::string> proven;
+    for (const KernelVariant variant : AvailableVariants())
+        proven.push_back(VariantName(variant));
+    const std::vector<ChoiceRecord> choices = KernelChoices();
+    ASSERT_FALSE(choices.empty());
+    for (const ChoiceRecord& choice : choices) {
+        EXPECT_NE(std::find(proven.begin(), proven.end(), choice.chosen), proven.end())
+            << choice.pass << ": " << choice.chosen;
+        EXPECT_NE(choice.why.find("fastest"), std::string::npos) << choice.why;
+    }
+    ForceVariant(before);
+}
+
+// VELMORA_KERNEL forces every pass, read as a process starts: here a fresh one per variant,
+// which runs this test again up to its own case and nothing forced before.
+TEST(Kernels, TheEnvironmentForcesEachVariant) {
+    CorrectionMap map;
+    std::fill(map.data(), map.data() + kMapBytes, 40);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, which reads the variable
+    for (const KernelVariant variant : AvailableVariants()) {
+        const std::string name = VariantName(variant);
+        setenv("VELMORA_KERNEL", name.c_str(), 1);
+        EXPECT_EXIT(
+            {
+                PixelBytes forced = testing::MakePixels(300, 4, 120);
+                ApplyGain(forced, map, {200, 200, 200});
+                const bool ok = ForcedVariant() == variant &&
+                                forced(299, 3) == GainedByte(120, 40, 200) &&
+                                KernelChoices().front().chosen == name &&
+                                KernelChoices().front().why == "forced by VELMORA_KERNEL=" + name;
+                std::exit(ok ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << name;
+    }
+    unsetenv("VELMORA_KERNEL");
 }
 
 }  // namespace
