@@ -126,8 +126,12 @@ void TimeOnFreshCopies(benchmark::State& state, const Picture& scene, Pass pass)
     }
 }
 
-void Filter(benchmark::State& state, FilterMode mode, Kernel kernel) {
-    UseKernel(kernel);
+void Filter(benchmark::State& state, FilterMode mode, std::optional<Kernel> kernel) {
+    if (kernel) {
+        UseKernel(*kernel);
+    } else {
+        Use(std::nullopt);
+    }
     const CorrectionMap& map = RealisticMap();
     TimeOnFreshCopies(state, ScenePixels(),
                       [&](PixelBytes& pixels) { FilterPixelBytes(pixels, map, mode, "30", '.'); });
@@ -331,6 +335,12 @@ void RegisterKernelBenchmarks() {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("ProfileGain/8-bit/chosen", ProfileGainSteps, std::nullopt)
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("Filter/PeakScale/chosen", Filter, FilterMode::PeakScale,
+                                     std::nullopt)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("Filter/PeakOffset/chosen", Filter, FilterMode::PeakOffset,
+                                     std::nullopt)
+            ->Unit(benchmark::kMillisecond);
     }
     for (const Kernel kernel : AvailableKernels()) {
         if (forced && kernel != forced->set) continue;
@@ -338,10 +348,10 @@ void RegisterKernelBenchmarks() {
         benchmark::RegisterBenchmark(("PeakSearch" + suffix).c_str(), PeakSearch, kernel)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Filter/PeakScale" + suffix).c_str(), Filter,
-                                     FilterMode::PeakScale, kernel)
+                                     FilterMode::PeakScale, std::optional(kernel))
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Filter/PeakOffset" + suffix).c_str(), Filter,
-                                     FilterMode::PeakOffset, kernel)
+                                     FilterMode::PeakOffset, std::optional(kernel))
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("ProfileGain/16-bit" + suffix).c_str(),
                                      ProfileGain<std::uint16_t>, kernel, GainSpace::Linear)
@@ -356,7 +366,7 @@ void RegisterKernelBenchmarks() {
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("Filter/PlainAdd/every kernel", Filter, FilterMode::PlainAdd,
-                                 ActiveKernel())
+                                 std::optional(ActiveKernel()))
         ->Unit(benchmark::kMillisecond);
 }
 

@@ -480,11 +480,14 @@ void TrialSteps(KernelVariant variant) {
             s[i] = std::uint16_t(kGainStepsPerOctave * 4 + (i % kSamples) / 9 + i % 3);
         return s;
     }();
-    static std::vector<std::uint8_t> picture(kSamples);
+    static std::vector<std::uint8_t> picture = [] {
+        std::vector<std::uint8_t> p(kSamples);
+        for (std::size_t i = 0; i < kSamples; ++i)
+            p[i] = std::uint8_t(40 + (i * 37) % 151);
+        return p;
+    }();
     const GainLookup* lookups[] = {table, table, table};
     for (int r = 0; r < 8; ++r) {
-        for (std::size_t i = 0; i < kSamples; ++i)
-            picture[i] = std::uint8_t(40 + (i * 37) % 151);
         StepsRow(variant, picture.data(), kPixels, 3, 3, steps.data() + kSamples * std::size_t(r),
                  lookups);
     }

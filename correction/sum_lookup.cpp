@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -75,15 +76,32 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void LookUpSumsVbmi(
     LookUpSumsPortable(table, picture + i, cells + i, count - i);
 }
 
-// The arithmetic kernels work in 16-bit lanes for the offset and 32-bit float lanes for the
-// scale, and pack back with unsigned saturation, which is the cut to 0..255. A row's last bytes
-// go through the same vector code on a copy, so every byte sees the same arithmetic.
+// The arithmetic kernels work in saturating byte lanes for the offset and in 32-bit float lanes
+// for the scale, which pack back with unsigned saturation, the cut to 0..255. A row's last bytes
+// go through the same vector code on a copy, so every byte sees the same arithmetic. The
+// arithmetic comes by value: a byte store could alias a reference to it, and its constants
+// would be made again for every block.
 
-__attribute__((target("sse2"))) __m128i OffsetBlockSse2(__m128i p, __m128i m, __m128i offset) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(m, zero));
-    const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(m, zero));
-    return _mm_packus_epi16(_mm_sub_epi16(lo, offset), _mm_sub_epi16(hi, offset));
+// The offset stays in byte lanes: with a = the offset cut to 0..255, n = its negative part and
+// o2 = what lies beyond 255 (at most 255: past 510 every byte is 0 anyway), the cut of
+// p + m - offset to 0..255 is subs(adds(adds(subs(p, a), subs(m, subs(a, p))), n), o2) in
+// saturating byte arithmetic, for every p and m (checked for all of them and every offset).
+struct OffsetBytes {
+    std::uint8_t a;
+    std::uint8_t n;
+    std::uint8_t beyond;
+    explicit OffsetBytes(std::int32_t offset)
+        : a(std::uint8_t(std::clamp(offset, 0, 255))),
+          n(std::uint8_t(std::max(-offset, 0))),
+          beyond(std::uint8_t(std::clamp(offset - 255, 0, 255))) {}
+};
+
+__attribute__((target("sse2"))) __m128i OffsetBlockSse2(__m128i p, __m128i m,
+                                                        const OffsetBytes& offset) {
+    const __m128i a = _mm_set1_epi8(char(offset.a));
+    const __m128i sum = _mm_adds_epu8(_mm_subs_epu8(p, a), _mm_subs_epu8(m, _mm_subs_epu8(a, p)));
+    return _mm_subs_epu8(_mm_adds_epu8(sum, _mm_set1_epi8(char(offset.n))),
+                         _mm_set1_epi8(char(offset.beyond)));
 }
 
 __attribute__((target("sse2"))) __m128i ScaleWordsSse2(__m128i sums, __m128 high, __m128 low) {
@@ -103,20 +121,19 @@ __attribute__((target("sse2"))) __m128i ScaleBlockSse2(__m128i p, __m128i m, __m
     return _mm_packus_epi16(ScaleWordsSse2(lo, high, low), ScaleWordsSse2(hi, high, low));
 }
 
-__attribute__((target("sse2"))) void ArithmeticBlockSse2(const SumArithmetic& arithmetic,
-                                                         std::uint8_t* picture,
-                                                         const std::uint8_t* cells) {
+__attribute__((target("sse2"))) inline void ArithmeticBlockSse2(SumArithmetic arithmetic,
+                                                                std::uint8_t* picture,
+                                                                const std::uint8_t* cells) {
     const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picture));
     const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells));
     const __m128i result =
         arithmetic.form == SumArithmetic::Form::Scale
             ? ScaleBlockSse2(p, m, _mm_set1_ps(arithmetic.high), _mm_set1_ps(arithmetic.low))
-            : OffsetBlockSse2(p, m, _mm_set1_epi16(std::int16_t(arithmetic.offset)));
+            : OffsetBlockSse2(p, m, OffsetBytes(arithmetic.offset));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(picture), result);
 }
 
-__attribute__((target("sse2"))) void ArithmeticSse2(const SumArithmetic& arithmetic,
-                                                    std::uint8_t* picture,
+__attribute__((target("sse2"))) void ArithmeticSse2(SumArithmetic arithmetic, std::uint8_t* picture,
                                                     const std::uint8_t* cells, std::int32_t count) {
     std::int32_t i = 0;
     for (; i + 16 <= count; i += 16)
@@ -144,28 +161,33 @@ __attribute__((target("avx2,fma"))) __m256i ScaleWordsAvx2(__m256i sums, __m256 
 }
 
 // Unpacking and packing both work within 128-bit halves, so the bytes come back in order.
-__attribute__((target("avx2,fma"))) void ArithmeticBlockAvx2(const SumArithmetic& arithmetic,
-                                                             std::uint8_t* picture,
-                                                             const std::uint8_t* cells) {
-    const __m256i zero = _mm256_setzero_si256();
+__attribute__((target("avx2,fma"))) inline void ArithmeticBlockAvx2(SumArithmetic arithmetic,
+                                                                    std::uint8_t* picture,
+                                                                    const std::uint8_t* cells) {
     const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(picture));
     const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells));
-    __m256i lo = _mm256_add_epi16(_mm256_unpacklo_epi8(p, zero), _mm256_unpacklo_epi8(m, zero));
-    __m256i hi = _mm256_add_epi16(_mm256_unpackhi_epi8(p, zero), _mm256_unpackhi_epi8(m, zero));
+    __m256i result;
     if (arithmetic.form == SumArithmetic::Form::Scale) {
+        const __m256i zero = _mm256_setzero_si256();
         const __m256 high = _mm256_set1_ps(arithmetic.high);
         const __m256 low = _mm256_set1_ps(arithmetic.low);
-        lo = ScaleWordsAvx2(lo, high, low);
-        hi = ScaleWordsAvx2(hi, high, low);
+        const __m256i lo =
+            _mm256_add_epi16(_mm256_unpacklo_epi8(p, zero), _mm256_unpacklo_epi8(m, zero));
+        const __m256i hi =
+            _mm256_add_epi16(_mm256_unpackhi_epi8(p, zero), _mm256_unpackhi_epi8(m, zero));
+        result = _mm256_packus_epi16(ScaleWordsAvx2(lo, high, low), ScaleWordsAvx2(hi, high, low));
     } else {
-        const __m256i offset = _mm256_set1_epi16(std::int16_t(arithmetic.offset));
-        lo = _mm256_sub_epi16(lo, offset);
-        hi = _mm256_sub_epi16(hi, offset);
+        const OffsetBytes offset(arithmetic.offset);
+        const __m256i a = _mm256_set1_epi8(char(offset.a));
+        const __m256i sum =
+            _mm256_adds_epu8(_mm256_subs_epu8(p, a), _mm256_subs_epu8(m, _mm256_subs_epu8(a, p)));
+        result = _mm256_subs_epu8(_mm256_adds_epu8(sum, _mm256_set1_epi8(char(offset.n))),
+                                  _mm256_set1_epi8(char(offset.beyond)));
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(picture), _mm256_packus_epi16(lo, hi));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(picture), result);
 }
 
-__attribute__((target("avx2,fma"))) void ArithmeticAvx2(const SumArithmetic& arithmetic,
+__attribute__((target("avx2,fma"))) void ArithmeticAvx2(SumArithmetic arithmetic,
                                                         std::uint8_t* picture,
                                                         const std::uint8_t* cells,
                                                         std::int32_t count) {
@@ -196,8 +218,63 @@ void LookUpSums(const SumLookupTable& table, std::uint8_t* picture, const std::u
     LookUpSumsPortable(table, picture, cells, count);
 }
 
+namespace {
+
+// 256 full-width rows of a press (2.4 MB with the map's, more than most processors'
+// second-level cache holds, as a whole picture is) through `kernel`, with the offset or scale that
+// `form` names: the trial by which the pass chooses between the lookup and the arithmetic. Runs
+// correct the picture again and again, which costs what correcting a fresh one does.
+void TrialPress(SumArithmetic::Form form, Kernel kernel) {
+    constexpr std::int32_t kWidth = 4800;
+    constexpr std::size_t kRows = 256;
+    constexpr std::size_t kBytes = std::size_t(kWidth) * kRows;
+    static const std::vector<std::uint8_t> cells = [] {
+        std::vector<std::uint8_t> c(kBytes);
+        for (std::size_t i = 0; i < kBytes; ++i)
+            c[i] = std::uint8_t((i % kWidth) * 80 / kWidth + i % 7);
+        return c;
+    }();
+    static std::vector<std::uint8_t> picture = [] {
+        std::vector<std::uint8_t> p(kBytes);
+        for (std::size_t i = 0; i < kBytes; ++i)
+            p[i] = std::uint8_t(40 + (i * 37) % 200);
+        return p;
+    }();
+    const bool scale = form == SumArithmetic::Form::Scale;
+    SumLookupTable table = {};
+    for (int sum = 0; sum <= 510; ++sum)
+        table[sum] = std::uint8_t(scale ? std::min(255L, std::lrint(sum * 255.0 / 400.0))
+                                        : std::clamp(sum - 30, 0, 255));
+    const SumPass pass(table, scale ? ScaleArithmetic(400) : OffsetArithmetic(30), kernel);
+    for (std::size_t r = 0; r < kRows; ++r)
+        pass.Run(picture.data() + r * kWidth, cells.data() + r * kWidth, kWidth);
+}
+
+std::vector<KernelVariant> EverySet() {
+    std::vector<KernelVariant> sets;
+    for (const Kernel kernel : AvailableKernels())
+        sets.push_back({kernel, false});
+    return sets;
+}
+
+Kernel ChosenFor(SumArithmetic::Form form) {
+    static KernelChoice offset("peak offset", EverySet(), [](KernelVariant variant) {
+        TrialPress(SumArithmetic::Form::Offset, variant.set);
+    });
+    static KernelChoice scale("peak scale", EverySet(), [](KernelVariant variant) {
+        TrialPress(SumArithmetic::Form::Scale, variant.set);
+    });
+    if (form == SumArithmetic::Form::None) return ActiveKernel();
+    return (form == SumArithmetic::Form::Scale ? scale : offset).Current().set;
+}
+
+}  // namespace
+
 SumPass::SumPass(const SumLookupTable& table, SumArithmetic arithmetic)
-    : table_(table), arithmetic_(arithmetic), kernel_(ActiveKernel()) {
+    : SumPass(table, arithmetic, ChosenFor(arithmetic.form)) {}
+
+SumPass::SumPass(const SumLookupTable& table, SumArithmetic arithmetic, Kernel kernel)
+    : table_(table), arithmetic_(arithmetic), kernel_(kernel) {
     if (arithmetic.form == SumArithmetic::Form::None) return;
     if (kernel_ != Kernel::Sse2 && kernel_ != Kernel::Avx2) return;
     // Every sum once: picture byte min(sum, 255), cell the rest.

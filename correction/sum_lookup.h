@@ -38,11 +38,13 @@ SumArithmetic OffsetArithmetic(std::int32_t offsetAmount);
 SumArithmetic ScaleArithmetic(std::int32_t scaleLimit);
 
 // One press's pass: picture[i] = table[picture[i] + cells[i]]. Made once per press, with the
-// active kernel: an sse2 or avx2 kernel runs the arithmetic instead of the lookup when it gives
-// the table's byte for every sum 0 to 510, which the constructor checks by running it on them.
+// kernel its form chose at run time (the lookup of avx512 is not always the faster) or the one
+// given: an sse2 or avx2 kernel runs the arithmetic instead of the lookup when it gives the
+// table's byte for every sum 0 to 510, which the constructor checks by running it on them.
 class SumPass {
   public:
     SumPass(const SumLookupTable& table, SumArithmetic arithmetic);
+    SumPass(const SumLookupTable& table, SumArithmetic arithmetic, Kernel kernel);
     void Run(std::uint8_t* picture, const std::uint8_t* cells, std::int32_t count) const;
     Kernel kernel() const { return kernel_; }
     bool usesArithmetic() const { return useArithmetic_; }
