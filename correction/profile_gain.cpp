@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "correction/sum_lookup.h"
 
@@ -73,10 +74,6 @@ __attribute__((target("avx2"))) inline __m256i Lane4(int j, const std::int64_t (
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(values[j]));
 }
 
-// Four samples per vector in double precision. On the Sapphire Rapids this was measured on,
-// gathers bought little (5.1 ns a sample against 6.0 for the scalar loop, 8-bit); each lane
-// reading decode[v] and its bucket's record with plain loads brought 2.2 ns (16-bit: 3.0
-// against 6.9). Bucket numbers fit 25 bits, so the clamp of Encode is exact in signed 64-bit lanes.
 // Four codes, each within the sample's range, stored as four samples.
 template <typename Sample>
 __attribute__((target("avx2"))) void StoreFour(Sample* at, __m128i codes) {
@@ -89,26 +86,29 @@ __attribute__((target("avx2"))) void StoreFour(Sample* at, __m128i codes) {
     }
 }
 
-template <typename Sample>
+// Four samples per vector in double precision, each lane reading decode[v], its bucket's start
+// and the two bounds after it with plain loads: gathers bought little on the Sapphire Rapids this
+// was first measured on (5.1 ns a sample against 6.0 for the scalar loop, 8-bit) and run four
+// times slower on Zen 3. Bucket numbers fit 32 bits, so the clamp of Encode is exact in signed
+// 64-bit lanes. Where a curve has crowded buckets (`Crowded`), each lane also reads where its
+// bucket ends, and lanes in a crowded one are encoded again one by one.
+template <typename Sample, bool Crowded>
 __attribute__((target("avx2"))) void LinearAvx2(Sample* samples, const float* gains,
                                                 std::size_t count, int channels,
-                                                const ToneTables* const* tables,
-                                                std::uint32_t steps) {
+                                                const ToneTables* const* tables) {
     const LaneTables lanes(tables, channels);
     const double* decode[12];
-    const double* record[12];
-    std::int64_t stride[12];
-    alignas(32) std::int64_t stepMask[3][ToneTables::kMostRecordSteps + 1][4];
+    const std::uint16_t* start[12];
+    const double* bound[12];
     for (int l = 0; l < 12; ++l) {
         const ToneTables::Layout at = tables[l % channels]->layout();
         decode[l] = at.decode;
-        record[l] = at.record;
-        stride[l] = at.steps + 1;
-        for (std::uint32_t f = 1; f <= steps; ++f)
-            stepMask[l / 4][f][l % 4] = f <= at.steps ? -1 : 0;
+        start[l] = at.bucketStart;
+        bound[l] = at.bound + 1;
     }
     const __m256i zero = _mm256_setzero_si256();
     const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
     std::size_t s = 0;
     for (; s + 12 <= count; s += 12) {
         for (int j = 0; j < 3; ++j) {
@@ -118,30 +118,56 @@ __attribute__((target("avx2"))) void LinearAvx2(Sample* samples, const float* ga
                 _mm256_setr_pd(dec[0][at[0]], dec[1][at[1]], dec[2][at[2]], dec[3][at[3]]);
             const __m256d x =
                 _mm256_mul_pd(decoded, _mm256_cvtps_pd(_mm_loadu_ps(gains + s + 4 * j)));
+            // As Encode: +inf stays below +inf bounds (NaN becomes the largest, cut below).
+            const __m256d cut = _mm256_min_pd(x, largest);
             const __m256i last = Lane4(j, lanes.last);
             __m256i bucket =
-                _mm256_sub_epi64(_mm256_srlv_epi64(_mm256_castpd_si256(x), Lane4(j, lanes.shift)),
+                _mm256_sub_epi64(_mm256_srlv_epi64(_mm256_castpd_si256(cut), Lane4(j, lanes.shift)),
                                  Lane4(j, lanes.first));
             bucket = _mm256_andnot_si256(_mm256_cmpgt_epi64(zero, bucket), bucket);
             bucket = _mm256_blendv_epi8(bucket, last, _mm256_cmpgt_epi64(bucket, last));
             alignas(32) std::int64_t b[4];
             _mm256_store_si256(reinterpret_cast<__m256i*>(b), bucket);
-            const double* r[4];
-            for (int l = 0; l < 4; ++l)
-                r[l] = record[4 * j + l] + b[l] * stride[4 * j + l];
-            __m256d k = _mm256_setr_pd(r[0][0], r[1][0], r[2][0], r[3][0]);
-            __m256d alive = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-            for (std::uint32_t f = 1; f <= steps; ++f) {
-                const __m256d bound = _mm256_setr_pd(r[0][f], r[1][f], r[2][f], r[3][f]);
-                alive = _mm256_and_pd(
-                    alive,
-                    _mm256_and_pd(_mm256_cmp_pd(x, bound, _CMP_GT_OQ),
-                                  _mm256_load_pd(reinterpret_cast<const double*>(stepMask[j][f]))));
-                k = _mm256_add_pd(k, _mm256_and_pd(alive, one));
+            // A bucket's start and, in the high half, its end (the next bucket's start).
+            std::uint32_t k[4];
+            for (int l = 0; l < 4; ++l) {
+                if constexpr (Crowded) {
+                    std::memcpy(&k[l], start[4 * j + l] + b[l], 4);
+                } else {
+                    k[l] = start[4 * j + l][b[l]];
+                }
             }
-            k = _mm256_and_pd(k, _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_GT_OQ));
-            const __m128i codes = _mm256_cvttpd_epi32(k);
-            StoreFour(at, codes);
+            __m128i ends = _mm_setr_epi32(std::int32_t(k[0]), std::int32_t(k[1]),
+                                          std::int32_t(k[2]), std::int32_t(k[3]));
+            const __m128i starts = Crowded ? _mm_and_si128(ends, _mm_set1_epi32(0xffff)) : ends;
+            const double* const* bo = bound + 4 * j;
+            const std::uint32_t low = Crowded ? 0xffff : 0xffffffff;
+            // Lanes 0 and 2, 1 and 3 side by side, so that unpacking leaves them in order.
+            const __m256d even =
+                _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(bo[0] + (k[0] & low))),
+                                     _mm_loadu_pd(bo[2] + (k[2] & low)), 1);
+            const __m256d odd =
+                _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(bo[1] + (k[1] & low))),
+                                     _mm_loadu_pd(bo[3] + (k[3] & low)), 1);
+            const __m256d passed = _mm256_add_pd(
+                _mm256_and_pd(_mm256_cmp_pd(cut, _mm256_unpacklo_pd(even, odd), _CMP_GT_OQ), one),
+                _mm256_and_pd(_mm256_cmp_pd(cut, _mm256_unpackhi_pd(even, odd), _CMP_GT_OQ), one));
+            const __m256d code = _mm256_and_pd(_mm256_add_pd(_mm256_cvtepi32_pd(starts), passed),
+                                               _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_GT_OQ));
+            StoreFour(at, _mm256_cvttpd_epi32(code));
+            if constexpr (Crowded) {
+                ends = _mm_srli_epi32(ends, 16);
+                const int crowded = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(
+                    _mm_sub_epi32(ends, starts), _mm_set1_epi32(ToneTables::kMostKernelSteps))));
+                if (crowded != 0) [[unlikely]] {
+                    alignas(32) double xs[4];
+                    _mm256_store_pd(xs, x);
+                    for (int l = 0; l < 4; ++l) {
+                        if (crowded & (1 << l))
+                            at[l] = Sample(tables[(4 * j + l) % channels]->Encode(xs[l]));
+                    }
+                }
+            }
         }
     }
     LinearSamples(samples, gains, s, count, channels, tables);
@@ -188,16 +214,17 @@ void GainRow(Sample* row, std::int32_t pixels, int samplesPerPixel, int gainsPer
             CodeAvx2(row, gains, count, top);
             return;
         }
-        std::uint32_t steps = 0;
-        bool records = true;
-        for (int c = 0; c < gainsPerPixel; ++c) {
-            steps = std::max(steps, tables[c]->layout().steps);
-            records = records && tables[c]->layout().record;
-        }
+        bool crowded = false;
+        for (int c = 0; c < gainsPerPixel; ++c)
+            crowded = crowded || tables[c]->layout().crowded;
         // avx512 runs the AVX2 kernel: eight lanes with hardware gathers took 3.2 ns a sample
         // (8-bit) against its 2.2 on the Sapphire Rapids this was measured on.
-        if (kernel >= Kernel::Avx2 && records) {
-            LinearAvx2(row, gains, count, gainsPerPixel, tables, steps);
+        if (kernel >= Kernel::Avx2) {
+            if (crowded) {
+                LinearAvx2<Sample, true>(row, gains, count, gainsPerPixel, tables);
+            } else {
+                LinearAvx2<Sample, false>(row, gains, count, gainsPerPixel, tables);
+            }
             return;
         }
 #endif

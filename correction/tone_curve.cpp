@@ -12,6 +12,14 @@ double SrgbToLinear(double code) {
     return std::pow((code + 0.055) / 1.055, 2.4);
 }
 
+namespace {
+
+// The bucket table's largest size: 16-bit curves take 2^14 buckets an octave over some
+// 20 to 40 octaves (0.6 to 1.3 MB).
+constexpr std::size_t kMostBucketBytes = std::size_t(4) << 20;
+
+}  // namespace
+
 ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_(maxCode) {
     if (maxCode < 1 || maxCode > 65535) {
         throw Error(ErrorKind::Overflow, "a transfer curve serves 1 to 65535 codes, not " +
@@ -21,57 +29,95 @@ ToneTables::ToneTables(const ToneCurve& curve, std::uint32_t maxCode) : maxCode_
     decode_.resize(maxCode + 1);
     for (std::uint32_t v = 0; v <= maxCode; ++v)
         decode_[v] = curve(double(v) / scale);
-    threshold_.assign(maxCode + 3, std::numeric_limits<double>::infinity());
-    threshold_[0] = 0.0;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    std::vector<double> threshold(maxCode + 1, 0.0);  // [0] = 0
     for (std::uint32_t k = 1; k <= maxCode; ++k)
-        threshold_[k] = std::max(threshold_[k - 1], curve((double(k) - 0.5) / scale));
+        threshold[k] = std::max(threshold[k - 1], curve((double(k) - 0.5) / scale));
+    bound_.assign(maxCode + 1 + kMostKernelSteps, kInf);
+    for (std::uint32_t k = 1; k <= maxCode; ++k)
+        bound_[k] = k % 2 == 0 ? std::nextafter(threshold[k], -kInf) : threshold[k];
 
-    // 2^9 parts per octave keep 8-bit half-way points one to a bucket; 16-bit ones need 2^13
-    // to stay within a few.
-    const int bucketBits = maxCode <= 255 ? 9 : 13;
-    bucketShift_ = 52 - bucketBits;
     double lowest = 1.0;
     for (std::uint32_t k = 1; k <= maxCode; ++k) {
-        if (threshold_[k] > 0) {
-            lowest = std::min(lowest, threshold_[k]);
+        if (threshold[k] > 0) {
+            lowest = std::min(lowest, threshold[k]);
             break;
         }
     }
-    // From the octave below the first positive half-way point up to 2, above every half-way point.
-    firstBucket_ =
-        std::bit_cast<std::uint64_t>(std::ldexp(1.0, std::ilogb(lowest) - 1)) >> bucketShift_;
+    // From the octave below the first positive half-way point (no lower than the smallest
+    // normal double, as a shift needs) up to 2, above every half-way point of a curve to 1.
+    const int firstOctave =
+        std::max(std::ilogb(lowest) - 1, std::numeric_limits<double>::min_exponent - 1);
+    const double firstValue = std::ldexp(1.0, firstOctave);
+    // Half-way points at 0 are passed by every value that reaches the buckets.
+    std::uint32_t zeros = 0;
+    while (zeros < maxCode && threshold[zeros + 1] == 0)
+        ++zeros;
+    // The coarsest split that leaves at most kMostKernelSteps distinct half-way points to a
+    // bucket, counted on the curve itself (equal ones stay together however fine the split);
+    // failing that, the finest that fits.
+    int bucketBits = 0;
+    std::uint32_t fewest = 0;
+    for (int bits = 6; bits <= 16; ++bits) {
+        const int shift = 52 - bits;
+        const std::uint64_t first = std::bit_cast<std::uint64_t>(firstValue) >> shift;
+        const std::uint64_t last = (std::bit_cast<std::uint64_t>(2.0) >> shift) - first;
+        if ((last + 2) * sizeof(std::uint16_t) > kMostBucketBytes) break;
+        std::uint32_t most = 0;
+        std::uint32_t run = 0;
+        std::uint64_t runBucket = 0;
+        for (std::uint32_t k = zeros + 1; k <= maxCode; ++k) {
+            if (k > zeros + 1 && threshold[k] == threshold[k - 1]) continue;
+            const std::uint64_t b = std::bit_cast<std::uint64_t>(threshold[k]) >> shift;
+            const std::uint64_t bucket = b < first ? 0 : std::min(b - first, last);
+            run = run > 0 && bucket == runBucket ? run + 1 : 1;
+            runBucket = bucket;
+            most = std::max(most, run);
+        }
+        if (bucketBits == 0 || most < fewest) {
+            bucketBits = bits;
+            fewest = most;
+        }
+        if (most <= kMostKernelSteps) break;
+    }
+    bucketShift_ = 52 - bucketBits;
+    firstBucket_ = std::bit_cast<std::uint64_t>(firstValue) >> bucketShift_;
     lastBucket_ = (std::bit_cast<std::uint64_t>(2.0) >> bucketShift_) - firstBucket_;
-    bucketStart_.resize(lastBucket_ + 2);  // + the end of the last bucket
-    std::uint32_t below = 0;
+    bucketStart_.resize(lastBucket_ + 2);
+    // Bucket b starts past every half-way point in a lower bucket.
+    std::uint32_t below = zeros;
     for (std::uint64_t b = 0; b <= lastBucket_; ++b) {
-        const double lower = std::bit_cast<double>((firstBucket_ + b) << bucketShift_);
-        while (below < maxCode && threshold_[below + 1] < lower)
+        while (below < maxCode) {
+            const std::uint64_t t =
+                std::bit_cast<std::uint64_t>(threshold[below + 1]) >> bucketShift_;
+            if (std::min(t < firstBucket_ ? 0 : t - firstBucket_, lastBucket_) >= b) break;
             ++below;
+        }
         bucketStart_[b] = std::uint16_t(below);
     }
     bucketStart_[lastBucket_ + 1] = std::uint16_t(maxCode);
-    // Bucket b holds the half-way points from bucketStart_[b] + 1 to bucketStart_[b + 1]; the
-    // last one (from 2 up) holds the rest. A value in it passes no point beyond them.
     for (std::uint64_t b = 0; b <= lastBucket_; ++b)
-        steps_ = std::max<std::uint32_t>(steps_, bucketStart_[b + 1] - bucketStart_[b]);
-    steps_ = std::max<std::uint32_t>(steps_, 1);
-    if (steps_ > kMostRecordSteps) return;
-    // One read brings a lane everything its search needs, in place of a read per step, each
-    // waiting for the last.
-    const std::uint32_t stride = steps_ + 1;
-    // Padded so that a kernel may read the fields of a longer record at the last bucket.
-    record_.resize((lastBucket_ + 1) * stride + kMostRecordSteps);
-    for (std::uint64_t b = 0; b <= lastBucket_; ++b) {
-        double* record = record_.data() + b * stride;
-        record[0] = bucketStart_[b];
-        for (std::uint32_t j = 1; j <= steps_; ++j) {
-            const std::uint32_t k = bucketStart_[b] + j;
-            const double t =
-                k < threshold_.size() ? threshold_[k] : std::numeric_limits<double>::infinity();
-            record[j] =
-                k % 2 == 0 ? std::nextafter(t, -std::numeric_limits<double>::infinity()) : t;
+        crowded_ = crowded_ || bucketStart_[b + 1] - bucketStart_[b] > int(kMostKernelSteps);
+}
+
+std::uint32_t ToneTables::PassedWithin(double linear, std::uint32_t from, std::uint32_t to) const {
+    // Odd- and even-numbered bounds each rise with k, so the ones passed of each are a prefix.
+    std::uint32_t passed = 0;
+    for (const std::uint32_t first : {from, from + 1}) {
+        std::uint32_t count = first <= to ? (to - first) / 2 + 1 : 0;
+        std::uint32_t prefix = 0;
+        while (count > 0) {
+            const std::uint32_t half = count / 2;
+            if (linear > bound_[first + 2 * (prefix + half)]) {
+                prefix += half + 1;
+                count -= half + 1;
+            } else {
+                count = half;
+            }
         }
+        passed += prefix;
     }
+    return passed;
 }
 
 double ToneTables::ToCode(double linear) const {

@@ -31,49 +31,48 @@ class ToneTables {
     std::uint32_t maxCode() const { return maxCode_; }
     // Whether both decode and encode alike.
     bool SameAs(const ToneTables& other) const {
-        return decode_ == other.decode_ && threshold_ == other.threshold_;
+        return decode_ == other.decode_ && bound_ == other.bound_;
     }
     double Decode(std::uint32_t code) const { return decode_[code]; }
     const double* decode() const { return decode_.data(); }
 
-    // What the vector kernels read. From its bucket's start, every value's search ends within
-    // `steps` steps (the most half-way points one bucket holds), so they take that many steps
-    // with no loop.
-    // A bucket's record (steps + 1 doubles, when steps is at most kMostRecordSteps) holds its
-    // start and the next `steps` half-way points, each made a strict bound: an even-numbered one
-    // as the double just below it, so that x passes it when x > bound. Records are padded so
-    // that reading kMostRecordSteps doubles past the last one stays inside.
-    static constexpr std::uint32_t kMostRecordSteps = 7;
+    // What the vector kernels read. A value's bucket (its top bits less those of the first
+    // bucket, cut to 0..lastBucket) holds the half-way points from bucketStart[bucket] + 1 to
+    // bucketStart[bucket + 1]: the value passes all below them and none above. bound[k] is
+    // half-way point k made a strict bound: an even-numbered one as the double just below it,
+    // so that x passes it when x > bound[k]. Past the last half-way point bound holds
+    // kMostKernelSteps times +inf, so a kernel may compare that many from any start. Buckets are
+    // fine enough that only a flat stretch of the curve (equal half-way points) puts more than
+    // kMostKernelSteps in one; `crowded` says whether any bucket holds that many.
+    static constexpr std::uint32_t kMostKernelSteps = 2;
     struct Layout {
         const double* decode;
-        const double* record;  // null when steps > kMostRecordSteps
+        const std::uint16_t* bucketStart;
+        const double* bound;
         int bucketShift;
         std::uint64_t firstBucket;
         std::uint64_t lastBucket;
-        std::uint32_t steps;
+        bool crowded;
     };
     Layout layout() const {
-        return {decode_.data(), record_.empty() ? nullptr : record_.data(),
-                bucketShift_,   firstBucket_,
-                lastBucket_,    steps_};
+        return {decode_.data(), bucketStart_.data(), bound_.data(), bucketShift_,
+                firstBucket_,   lastBucket_,         crowded_};
     }
 
     std::uint32_t Encode(double linear) const {
-        if (!(linear > threshold_[0])) return 0;  // also NaN
-        // +inf would pass the +inf after the last half-way point by the tie rule.
+        if (!(linear > 0)) return 0;  // also NaN
+        // A curve whose half-way points reach +inf must not see them passed by +inf.
         linear = std::min(linear, std::numeric_limits<double>::max());
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(linear) >> bucketShift_;
         const std::uint64_t bucket =
             bits < firstBucket_ ? 0 : std::min<std::uint64_t>(bits - firstBucket_, lastBucket_);
-        std::uint32_t k = bucketStart_[bucket];
-        // Where buckets hold one half-way point at most (8 bits), a plain loop is fastest: it
-        // rarely turns. Where they hold more (16 bits), a first step without a branch saves the
-        // loop's mispredictions: 4.0 and 7.4 ns a sample against 6.3 and 11.1 the other way round
-        // (Xeon, one core).
-        if (steps_ > 1) k += Passes(linear, k + 1);
-        while (Passes(linear, k + 1))
-            ++k;
-        return k;
+        const std::uint32_t k = bucketStart_[bucket];
+        const std::uint32_t end = bucketStart_[bucket + 1];
+        if (end - k > kMostKernelSteps) [[unlikely]]
+            return k + PassedWithin(linear, k + 1, end);
+        // Comparing with a point beyond the bucket never passes it, so no branch is needed.
+        const double* next = bound_.data() + k + 1;
+        return k + std::uint32_t(linear > next[0]) + std::uint32_t(linear > next[1]);
     }
 
     // The curve's inverse without rounding: the code, as a fraction of full scale, whose light is
@@ -82,23 +81,20 @@ class ToneTables {
     double ToCode(double linear) const;
 
   private:
-    bool Passes(double x, std::uint32_t k) const {
-        const double t = threshold_[k];
-        return (x > t) | ((x == t) & (k % 2 == 0));
-    }
+    // How many of the half-way points from..to (one bucket's) the value passes.
+    std::uint32_t PassedWithin(double linear, std::uint32_t from, std::uint32_t to) const;
 
     std::uint32_t maxCode_;
-    std::vector<double> decode_;     // maxCode + 1 entries
-    std::vector<double> threshold_;  // [0] = 0, the maxCode half-way points, then +inf
-    // Buckets split every binary octave of linear values into equal parts, fine enough that few
-    // half-way points share one; a bucket knows how many lie below it, so the search starts at
-    // most a few steps short. Bucket = the value's top bits less those of the first bucket.
-    std::vector<std::uint16_t> bucketStart_;
+    std::vector<double> decode_;  // maxCode + 1 entries
+    // [0] unused, the maxCode half-way points as strict bounds, then kMostKernelSteps x +inf.
+    std::vector<double> bound_;
+    // Buckets split every binary octave of linear values into equal parts, as fine as the
+    // curve needs for its half-way points to lie at most kMostKernelSteps to a bucket.
+    std::vector<std::uint16_t> bucketStart_;  // + the end of the last bucket, maxCode
     int bucketShift_ = 0;
     std::uint64_t firstBucket_ = 0;
     std::uint64_t lastBucket_ = 0;
-    std::uint32_t steps_ = 0;
-    std::vector<double> record_;
+    bool crowded_ = false;
 };
 
 }  // namespace velmora

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -153,6 +155,118 @@ TEST_P(ProfileGainKernels, EqualsTheDefinitionForEveryCurveDepthAndSpace) {
             ExpectRowsMatch<std::uint16_t>(curve, space);
         }
     }
+}
+
+// Curves whose half-way points crowd buckets as well as plain ones: Rec. 709 (its two pieces
+// meet a little out of step, so the half-way points made nondecreasing stay equal for a while),
+// L*, a shoulder clipped at full light and a flat stretch in the middle.
+std::vector<CurveCase> ShapedCurves() {
+    return {
+        {"sRGB", SrgbToLinear},
+        {"gamma 1.8", [](double c) { return std::pow(c, 1.8); }},
+        {"linear", [](double c) { return c; }},
+        {"Rec. 709",
+         [](double c) { return c < 0.081 ? c / 4.5 : std::pow((c + 0.099) / 1.099, 1 / 0.45); }},
+        {"L*",
+         [](double c) {
+             return c <= 0.08 ? c * 100 / 903.3 : std::pow((c * 100 + 16) / 116, 3.0);
+         }},
+        {"clipped", [](double c) { return std::min(1.0, 1.2 * c); }},
+        {"flat middle", [](double c) { return c < 0.4   ? c
+                                              : c < 0.6 ? 0.4
+                                                        : c; }}};
+}
+
+// Encode is the number of half-way points passed, ties to even, for every curve and depth: at
+// each half-way point, the doubles either side of it, and values at or below 0, tiny, above 1,
+// +inf and NaN.
+TEST(ProfileGain, EncodeCountsTheHalfWayPointsPassed) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    for (const CurveCase& c : ShapedCurves()) {
+        for (const std::uint32_t maxCode : {255u, 65535u}) {
+            const ToneTables tables(c.curve, maxCode);
+            std::vector<double> halfWay(maxCode);  // [k - 1] = half-way point k
+            double previous = 0;
+            for (std::uint32_t k = 1; k <= maxCode; ++k)
+                halfWay[k - 1] = previous = std::max(previous, c.curve((k - 0.5) / maxCode));
+            const auto defined = [&](double x) {
+                if (std::isnan(x)) return 0u;
+                const auto below = std::lower_bound(halfWay.begin(), halfWay.end(), x);
+                const auto equal = std::upper_bound(below, halfWay.end(), x);
+                std::uint32_t passed = std::uint32_t(below - halfWay.begin());
+                for (auto at = below; at != equal; ++at)
+                    passed += (at - halfWay.begin() + 1) % 2 == 0;
+                return passed;
+            };
+            std::vector<double> values{0.0,          -0.0, -1.0,
+                                       std::nan(""), kInf, 1e-300,
+                                       2.0,          16.0, std::numeric_limits<double>::max()};
+            for (const double t : halfWay) {
+                values.insert(values.end(), {std::nextafter(t, -kInf), t, std::nextafter(t, kInf)});
+            }
+            int wrong = 0;
+            for (const double x : values) {
+                if (tables.Encode(x) != defined(x) && ++wrong <= 5) {
+                    ADD_FAILURE() << c.name << ", " << maxCode << ": " << x << " gave "
+                                  << tables.Encode(x) << ", not " << defined(x);
+                }
+            }
+        }
+    }
+}
+
+// Every code under a set of gains (to 16, the powers of two putting linear light on half-way
+// points, and 0, negative, +inf and NaN) through the active kernel, in grey and in RGB with a
+// curve per channel, crowded and plain: the codes Encode gives.
+template <typename Sample>
+void ExpectEveryCodeAsEncode(const std::vector<CurveCase>& curves) {
+    const std::uint32_t maxCode = (1u << (8 * sizeof(Sample))) - 1;
+    std::vector<ToneTables> tables;
+    for (const CurveCase& c : curves)
+        tables.emplace_back(c.curve, maxCode);
+    const std::vector<float> gainSet{
+        0.0f,         0.0625f, 0.25f, 0.5f,  0.7f,  1.0f,
+        1.0001f,      2.0f,    3.7f,  16.0f, -1.0f, std::numeric_limits<float>::infinity(),
+        std::nanf("")};
+    std::vector<Sample> row;
+    std::vector<float> gains;
+    for (const float g : gainSet) {
+        for (std::uint32_t v = 0; v <= maxCode; ++v) {
+            for (int c = 0; c < 3; ++c) {
+                row.push_back(Sample(v));
+                gains.push_back(g);
+            }
+        }
+    }
+    for (std::size_t first = 0; first < tables.size(); first += 3) {
+        const ToneTables* perChannel[] = {&tables[first], &tables[first + 1], &tables[first + 2]};
+        for (const int channels : {1, 3}) {
+            std::vector<Sample> out = row;
+            ApplyGainRow(out.data(), std::int32_t(out.size() / channels), channels, channels,
+                         gains.data(), perChannel, GainSpace::Linear);
+            int wrong = 0;
+            for (std::size_t s = 0; s < out.size() && wrong < 5; ++s) {
+                const ToneTables& t = *perChannel[s % channels];
+                const std::uint32_t expected = t.Encode(t.Decode(row[s]) * double(gains[s]));
+                if (out[s] != expected) {
+                    ADD_FAILURE() << curves[first + s % channels].name << ", " << maxCode << ": v "
+                                  << row[s] << " x " << gains[s] << " gave " << out[s] << ", not "
+                                  << expected;
+                    ++wrong;
+                }
+            }
+        }
+    }
+}
+
+TEST_P(ProfileGainKernels, EncodesEveryCodeAsEncodeDoes) {
+    const std::vector<CurveCase> curves = ShapedCurves();
+    // Three plain curves, then three with a crowded one among them.
+    const std::vector<CurveCase> sets{curves[0], curves[1], curves[2],
+                                      curves[4], curves[3], curves[5]};
+    ExpectEveryCodeAsEncode<std::uint8_t>(sets);
+    ExpectEveryCodeAsEncode<std::uint16_t>(sets);
+    ExpectEveryCodeAsEncode<std::uint16_t>({curves[6], curves[0], curves[2]});
 }
 
 // Each kind of correction keeps the promise its name makes, on a flat with a blue cast.
