@@ -204,6 +204,26 @@ __attribute__((target("avx2,fma"))) void ArithmeticAvx2(SumArithmetic arithmetic
     }
 }
 
+// The offset 64 bytes at a time; the scale keeps the permute lookup, faster than its arithmetic.
+__attribute__((target("avx512f,avx512bw"))) void OffsetAvx512(SumArithmetic arithmetic,
+                                                              std::uint8_t* picture,
+                                                              const std::uint8_t* cells,
+                                                              std::int32_t count) {
+    const OffsetBytes offset(arithmetic.offset);
+    const __m512i a = _mm512_set1_epi8(char(offset.a));
+    const __m512i n = _mm512_set1_epi8(char(offset.n));
+    const __m512i beyond = _mm512_set1_epi8(char(offset.beyond));
+    std::int32_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        const __m512i p = _mm512_loadu_si512(picture + i);
+        const __m512i m = _mm512_loadu_si512(cells + i);
+        const __m512i sum =
+            _mm512_adds_epu8(_mm512_subs_epu8(p, a), _mm512_subs_epu8(m, _mm512_subs_epu8(a, p)));
+        _mm512_storeu_si512(picture + i, _mm512_subs_epu8(_mm512_adds_epu8(sum, n), beyond));
+    }
+    ArithmeticAvx2(arithmetic, picture + i, cells + i, count - i);
+}
+
 }  // namespace
 #endif
 
@@ -276,7 +296,9 @@ SumPass::SumPass(const SumLookupTable& table, SumArithmetic arithmetic)
 SumPass::SumPass(const SumLookupTable& table, SumArithmetic arithmetic, Kernel kernel)
     : table_(table), arithmetic_(arithmetic), kernel_(kernel) {
     if (arithmetic.form == SumArithmetic::Form::None) return;
-    if (kernel_ != Kernel::Sse2 && kernel_ != Kernel::Avx2) return;
+    const bool offsetOnAvx512 =
+        kernel_ == Kernel::Avx512 && arithmetic.form == SumArithmetic::Form::Offset;
+    if (kernel_ != Kernel::Sse2 && kernel_ != Kernel::Avx2 && !offsetOnAvx512) return;
     // Every sum once: picture byte min(sum, 255), cell the rest.
     std::uint8_t picture[511];
     std::uint8_t cells[511];
@@ -292,7 +314,9 @@ SumPass::SumPass(const SumLookupTable& table, SumArithmetic arithmetic, Kernel k
 void SumPass::Run(std::uint8_t* picture, const std::uint8_t* cells, std::int32_t count) const {
 #ifdef VELMORA_X86_KERNELS
     if (useArithmetic_) {
-        if (kernel_ == Kernel::Avx2) {
+        if (kernel_ == Kernel::Avx512) {
+            OffsetAvx512(arithmetic_, picture, cells, count);
+        } else if (kernel_ == Kernel::Avx2) {
             ArithmeticAvx2(arithmetic_, picture, cells, count);
         } else {
             ArithmeticSse2(arithmetic_, picture, cells, count);

@@ -40,7 +40,8 @@ SumArithmetic ScaleArithmetic(std::int32_t scaleLimit);
 // One press's pass: picture[i] = table[picture[i] + cells[i]]. Made once per press, with the
 // kernel its form chose at run time (the lookup of avx512 is not always the faster) or the one
 // given: an sse2 or avx2 kernel runs the arithmetic instead of the lookup when it gives the
-// table's byte for every sum 0 to 510, which the constructor checks by running it on them.
+// table's byte for every sum 0 to 510, which the constructor checks by running it on them; so
+// does an avx512 kernel for an offset.
 class SumPass {
   public:
     SumPass(const SumLookupTable& table, SumArithmetic arithmetic);
