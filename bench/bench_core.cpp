@@ -321,7 +321,8 @@ void RegisterKernelBenchmarks() {
     // The passes that choose: a row per variant, and the choice itself where none is forced.
     for (const KernelVariant variant : AvailableVariants()) {
         if (forced && variant != *forced) continue;
-        const std::string suffix = "/" + VariantName(variant);
+        std::string suffix = "/";  // built up: GCC 12 warns wrongly of "/" + a string
+        suffix += VariantName(variant);
         benchmark::RegisterBenchmark(("Gain" + suffix).c_str(), Gain, variant)
             ->Unit(benchmark::kMillisecond);
         if (variant.set == Kernel::Portable || variant.gathers) {
