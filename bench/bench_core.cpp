@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -376,9 +377,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // With --benchmark_repetitions, the median of the repetitions stands for the row.
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-                seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0 &&
+                !medians_.count(run.run_name.str())) {
+                seconds_[run.run_name.str()] = run.GetAdjustedRealTime();
+            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                seconds_[run.run_name.str()] = run.GetAdjustedRealTime();
+                medians_.insert(run.run_name.str());
             }
         }
     }
@@ -386,6 +392,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   private:
     std::map<std::string, double> seconds_;
+    std::set<std::string> medians_;
 };
 
 }  // namespace
