@@ -41,17 +41,32 @@ inline void FillRandom(std::mt19937& rng, CorrectionMap& map, int largest) {
         map.data()[i] = std::uint8_t(cell(rng));
 }
 
-// A test run once per kernel this processor has, with that kernel forced. A suite uses it as
+inline KernelVariant AsVariant(Kernel kernel) {
+    return {kernel, false};
+}
+inline KernelVariant AsVariant(KernelVariant variant) {
+    return variant;
+}
+
+// A test run once per kernel this processor has, with that kernel forced, or once per variant
+// for passes that also have variants that gather. A suite uses it as
 //   using MySuite = testing::KernelTest;
 //   INSTANTIATE_TEST_SUITE_P(Kernels, MySuite, testing::EachKernel(), testing::KernelTestName);
-class KernelTest : public ::testing::TestWithParam<Kernel> {
+// or with VariantTest, EachVariant and VariantTestName.
+template <typename Param>
+class ForcingTest : public ::testing::TestWithParam<Param> {
   protected:
-    void SetUp() override { ASSERT_EQ(UseKernel(GetParam()), GetParam()); }
+    void SetUp() override {
+        const KernelVariant variant = AsVariant(this->GetParam());
+        ASSERT_EQ(ForceVariant(variant), variant);
+    }
     void TearDown() override { ForceVariant(previous_); }
 
   private:
     std::optional<KernelVariant> previous_ = ForcedVariant();
 };
+using KernelTest = ForcingTest<Kernel>;
+using VariantTest = ForcingTest<KernelVariant>;
 
 inline auto EachKernel() {
     return ::testing::ValuesIn(AvailableKernels());
@@ -60,16 +75,6 @@ inline auto EachKernel() {
 inline std::string KernelTestName(const ::testing::TestParamInfo<Kernel>& info) {
     return KernelName(info.param);
 }
-
-// The same for passes that also have variants that gather: once per variant this processor runs.
-class VariantTest : public ::testing::TestWithParam<KernelVariant> {
-  protected:
-    void SetUp() override { ASSERT_EQ(ForceVariant(GetParam()), GetParam()); }
-    void TearDown() override { ForceVariant(previous_); }
-
-  private:
-    std::optional<KernelVariant> previous_ = ForcedVariant();
-};
 
 inline auto EachVariant() {
     return ::testing::ValuesIn(AvailableVariants());
