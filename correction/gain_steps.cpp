@@ -460,19 +460,15 @@ void StepsRow(KernelVariant variant, std::uint8_t* row, std::int32_t pixels, int
     StepsPortable(row, pixels, samplesPerPixel, gainsPerPixel, steps, lookups);
 }
 
-}  // namespace
-
-namespace {
-
 // Eight rows of a 6000-pixel RGB picture whose steps climb slowly, as a smooth falloff's do,
 // through one table: the trial by which the lookup chooses between loads and gathers.
 void TrialSteps(KernelVariant variant) {
     constexpr std::int32_t kPixels = 6000;
     constexpr std::size_t kSamples = 3 * std::size_t(kPixels);
+    // Kept for the process, as the cache keeps its own tables.
     static const GainLookup* const table = [] {
         const ToneTables curve([](double code) { return code; }, 255);
-        return new GainLookup(curve,
-                              GainSpace::Code);  // kept for the process, as the cache keeps its own
+        return new GainLookup(curve, GainSpace::Code);
     }();
     static const std::vector<std::uint16_t> steps = [] {
         std::vector<std::uint16_t> s(kSamples * 8);
