@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test asan fuzz bench bench-cli bench-quality format
+.PHONY: all setup configure build run test asan fuzz bench bench-cli bench-quality format install package
 
 all: build
 
@@ -18,6 +18,15 @@ build: configure
 
 run: build
 	$(BUILD)/app/velmora
+
+# The two programs, the window's menu entry and icon, and the README under PREFIX (default
+# /usr/local); `make package` makes the Debian package of the same files in $(BUILD).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "engine/memory_budget.h"
+#include "platform/library_versions.h"
 
 namespace velmora {
 namespace {
@@ -674,6 +675,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         CommandLine result = Result(CommandLine::Action::ShowVersion, {});
         result.text =
             QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion();
+        // What a bug report needs beside the version: the libraries the pictures go through.
+        for (const auto& [library, libraryVersion] : LibraryVersions())
+            result.text += "\n  " + QString::fromStdString(library) + ' ' +
+                           QString::fromStdString(libraryVersion);
         return result;
     }
     if (positional.isEmpty()) {

@@ -64,6 +64,7 @@ void TestCliInterface::helpAndVersion_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected");
     QTest::newRow("--version") << QStringList{"--version"} << "velmora-cli 1.10";
+    QTest::newRow("--version, libraries") << QStringList{"--version"} << "\n  libvips 8.";
     QTest::newRow("--help") << QStringList{"--help"} << "filter";
     QTest::newRow("tune --help") << QStringList{"tune", "--help"} << "--preview";
     QTest::newRow("tune --help, smoothing") << QStringList{"tune", "--help"} << "--smooth";
